@@ -1,0 +1,16 @@
+# Warnings and the floating-point settings that keep every picture identical on
+# every platform: no contraction into fused multiply-adds, and SSE2 doubles
+# rather than the x87 unit on 32-bit x86.
+function(trel_set_flags target)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -ffp-contract=off)
+    if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86)$" OR CMAKE_SIZEOF_VOID_P EQUAL 4)
+      target_compile_options(${target} PRIVATE -msse2 -mfpmath=sse)
+    endif()
+  endif()
+endfunction()
+
+if(TREL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include <trel/trel.h>
+TEST(Version, Text) { EXPECT_STREQ(trel::version(), "0.9.1"); }
