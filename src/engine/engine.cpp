@@ -1,0 +1,34 @@
+#include <trel/trel.h>
+
+#include <cstdio>
+
+namespace trel {
+namespace {
+
+char versiontext[16];
+
+} // namespace
+
+const char *version(int &major, int &minor, int &patch) {
+    major = 0;
+    minor = 9;
+    patch = 1;
+    std::snprintf(versiontext, sizeof versiontext, "%d.%d.%d", major, minor, patch);
+    return versiontext;
+}
+
+const char *version() {
+    int major = 0;
+    int minor = 0;
+    int patch = 0;
+    return version(major, minor, patch);
+}
+
+engine::engine() noexcept = default;
+engine::engine(const engine &) noexcept = default;
+engine &engine::operator=(const engine &) noexcept { return *this; }
+
+void engine::begin() {}
+void engine::end() {}
+
+} // namespace trel
