@@ -1,0 +1,29 @@
+// Span filling of one triangle given by three pixel vertices inside the picture.
+#ifndef TREL_RASTER_FILL_H
+#define TREL_RASTER_FILL_H
+
+#include <cstdint>
+
+#include "line.h"
+
+namespace trel::detail {
+
+struct fillvertex {
+    int x;
+    int y;
+    std::int32_t d; // depth; read only by the depth-tested filler
+};
+
+// Fills the triangle row by row with `word`. The rows run from the top vertex
+// to the bottom one; the two edges bounding each row are stepped in 16.16
+// fixed point with the reciprocal table.
+void filltri(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word);
+
+// Visits exactly the pixels filltri writes for the same vertices, carrying a
+// depth along edges and spans; a pixel is written (colour and depth) only where
+// its depth is strictly greater than the stored one.
+void filltriz(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word);
+
+} // namespace trel::detail
+
+#endif

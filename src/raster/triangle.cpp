@@ -1,0 +1,212 @@
+#include "triangle.h"
+
+#include <utility>
+
+#include "../clip/clip.h"
+#include "../engine/world.h"
+#include "fill.h"
+#include "fixed.h"
+#include "wide.h"
+
+namespace trel::detail {
+namespace {
+
+// The sign of the cross product (b - a) x (c - a), exactly.
+int side(const projected &a, const projected &b, std::int64_t cx, std::int64_t cy) {
+    const wide cross = widen(b.x - a.x) * widen(cy - a.y) - widen(b.y - a.y) * widen(cx - a.x);
+    return iszero(cross) ? 0 : (isnegative(cross) ? -1 : 1);
+}
+
+// The depth attribute of the triangle's plane at (cx, cy), from the corner's
+// barycentric weights, in exact integers with the quotient truncated.
+int attributeat(const projected (&t)[3], std::int64_t cx, std::int64_t cy) {
+    const wide dx2 = widen(t[1].x - t[0].x);
+    const wide dy2 = widen(t[1].y - t[0].y);
+    const wide dx3 = widen(t[2].x - t[0].x);
+    const wide dy3 = widen(t[2].y - t[0].y);
+    const wide px = widen(cx - t[0].x);
+    const wide py = widen(cy - t[0].y);
+    const wide det = dx2 * dy3 - dx3 * dy2;
+    const wide u = px * dy3 - dx3 * py;
+    const wide v = dx2 * py - px * dy2;
+    const wide num = widen(t[1].a - t[0].a) * u + widen(t[2].a - t[0].a) * v;
+    // The corner lies inside, so the result lies between the three attributes.
+    return static_cast<int>(t[0].a + quotient(num, det));
+}
+
+void exchange(polygon &poly, double *angle, int i, int j) {
+    std::swap(angle[i], angle[j]);
+    std::swap(poly.x[i], poly.x[j]);
+    std::swap(poly.y[i], poly.y[j]);
+    std::swap(poly.a[i], poly.a[j]);
+}
+
+} // namespace
+
+void addcorners(polygon &poly, const projected (&tri)[3], int xsize, int ysize) {
+    const std::int64_t corners[4][2] = {
+        {0, 0}, {xsize - 1, 0}, {xsize - 1, ysize - 1}, {0, ysize - 1}};
+    for (const auto &corner : corners) {
+        const std::int64_t cx = corner[0];
+        const std::int64_t cy = corner[1];
+        const int s1 = side(tri[0], tri[1], cx, cy);
+        const int s2 = side(tri[1], tri[2], cx, cy);
+        const int s3 = side(tri[2], tri[0], cx, cy);
+        if (s1 == 0 || s1 != s2 || s2 != s3 || poly.n == polygon::capacity) {
+            continue;
+        }
+        poly.x[poly.n] = static_cast<int>(cx);
+        poly.y[poly.n] = static_cast<int>(cy);
+        poly.a[poly.n] = attributeat(tri, cx, cy);
+        ++poly.n;
+    }
+}
+
+void orderpolygon(polygon &poly) {
+    const int n = poly.n;
+    int sx = 0;
+    int sy = 0;
+    for (int i = 0; i < n; ++i) {
+        sx += poly.x[i];
+        sy += poly.y[i];
+    }
+    const int cx = sx / n;
+    const int cy = sy / n;
+    const quim::vector reference(1.0, 0.0);
+    double angle[polygon::capacity];
+    for (int i = 0; i < n; ++i) {
+        const quim::vector v(static_cast<double>(poly.x[i] - cx),
+                             static_cast<double>(poly.y[i] - cy));
+        angle[i] = v.sangle(reference);
+        // Rows grow downward: a vertex below the centroid takes the negative angle.
+        if (poly.y[i] > cy) {
+            angle[i] = -angle[i];
+        }
+    }
+    // Equal angles, and NaN, never compare less, so such vertices keep their order.
+    for (int pass = 1; pass < n; ++pass) {
+        for (int j = 1; j < n; ++j) {
+            if (angle[j] < angle[j - 1]) {
+                exchange(poly, angle, j - 1, j);
+            }
+        }
+    }
+}
+
+int intensity(const quim::point &a, const quim::point &b, const quim::point &c) {
+    const quim::plane plane(a, b, c, true);
+    quim::vector light(1.0, 1.0, -1.0);
+    light.normalize();
+    const double t = plane.normal.angle(light);
+    // A degenerate plane has no angle: it is shaded at full intensity.
+    if (!(t >= 0.0 && t <= 180.0)) {
+        return 180;
+    }
+    return 180 - static_cast<int>(t);
+}
+
+std::uint32_t shadeword(std::uint32_t colour, int intensity, bool exchange) {
+    const auto scale = [intensity](std::uint32_t c) {
+        return static_cast<std::uint32_t>(static_cast<int>(c & 0xFFU) * intensity / 180);
+    };
+    const std::uint32_t s0 = scale(colour);
+    const std::uint32_t s1 = scale(colour >> 8);
+    const std::uint32_t s2 = scale(colour >> 16);
+    return exchange ? (s2 | (s1 << 8) | (s0 << 16)) : (s0 | (s1 << 8) | (s2 << 16));
+}
+
+namespace {
+
+bool finitepoint(const quim::point &p) { return finite(p.x) && finite(p.y) && finite(p.z); }
+
+// Corners, ordering, colour word and fan of a triangle whose edges have been
+// clipped into `poly`. Every vertex of `poly` lies inside the picture.
+void filltriangle(const surface &s, polygon &poly, const projected (&tri)[3], const quim::point &p1,
+                  const quim::point &p2, const quim::point &p3, unsigned long colour,
+                  trimode mode) {
+    addcorners(poly, tri, s.stride, s.rows);
+    if (poly.n < 3) {
+        return;
+    }
+    if (poly.n > 3) {
+        orderpolygon(poly);
+    }
+    std::uint32_t word = colourword(colour);
+    if (mode != trimode::plain) {
+        word = shadeword(word, intensity(p1, p2, p3), mode == trimode::depth);
+    }
+    // Vertex depths are the negated attributes: a smaller world y is nearer.
+    const auto vertex = [&poly](int i) {
+        return fillvertex{poly.x[i], poly.y[i], wrapneg(poly.a[i])};
+    };
+    for (int k = 0; k + 2 < poly.n; ++k) {
+        if (mode == trimode::depth) {
+            filltriz(s, vertex(0), vertex(k + 1), vertex(k + 2), word);
+        } else {
+            filltri(s, vertex(0), vertex(k + 1), vertex(k + 2), word);
+        }
+    }
+}
+
+} // namespace
+
+void trianglexz(const surface &s, int orgx, int orgy, const quim::point &p1, const quim::point &p2,
+                const quim::point &p3, unsigned long colour, trimode mode) {
+    if (s.stride == 0 || s.rows == 0 || !finitepoint(p1) || !finitepoint(p2) || !finitepoint(p3)) {
+        return;
+    }
+    // Each edge contributes its start (or entry point) and its exit point.
+    polygon poly;
+    const quim::point *corner[3] = {&p1, &p2, &p3};
+    for (int i = 0; i < 3; ++i) {
+        const quim::point &a = *corner[i];
+        const quim::point &b = *corner[(i + 1) % 3];
+        int *at = poly.x + poly.n;
+        int *rows = poly.y + poly.n;
+        if (mode == trimode::depth) {
+            poly.n += clipsegmentz(orgx, orgy, s.stride - 1, s.rows - 1, a, b, at, rows,
+                                   poly.a + poly.n, true, false);
+        } else {
+            poly.n +=
+                clipsegment(orgx, orgy, s.stride - 1, s.rows - 1, a, b, at, rows, true, false);
+        }
+    }
+    projected tri[3];
+    for (int i = 0; i < 3; ++i) {
+        tri[i] = {orgx + toint(corner[i]->x), orgy - toint(corner[i]->z), toint(corner[i]->y)};
+    }
+    filltriangle(s, poly, tri, p1, p2, p3, colour, mode);
+}
+
+void trianglexy(const surface &s, int orgx, int orgy, const quim::point &p1, const quim::point &p2,
+                const quim::point &p3, unsigned long colour) {
+    if (s.stride == 0 || s.rows == 0 || !finitepoint(p1) || !finitepoint(p2) || !finitepoint(p3)) {
+        return;
+    }
+    // The clipper also writes crossings that lie outside the picture (the first
+    // of two crossings of an endpoint beyond a corner, or those of an edge it
+    // rejects after all); only the points inside enter the polygon.
+    polygon poly;
+    const quim::point *corner[3] = {&p1, &p2, &p3};
+    for (int i = 0; i < 3; ++i) {
+        int xs[4];
+        int ys[4];
+        int zs[4];
+        const cutresult cut = cutsegment(orgx, orgy, s.stride, s.rows, *corner[i],
+                                         *corner[(i + 1) % 3], xs, ys, zs, true, false);
+        for (int k = 0; k < cut.count && poly.n < polygon::capacity; ++k) {
+            if (xs[k] >= 0 && xs[k] < s.stride && ys[k] >= 0 && ys[k] < s.rows) {
+                poly.x[poly.n] = xs[k];
+                poly.y[poly.n] = ys[k];
+                ++poly.n;
+            }
+        }
+    }
+    projected tri[3];
+    for (int i = 0; i < 3; ++i) {
+        tri[i] = {orgx + toint(corner[i]->x), orgy - toint(corner[i]->y), 0};
+    }
+    filltriangle(s, poly, tri, p1, p2, p3, colour, trimode::plain);
+}
+
+} // namespace trel::detail
