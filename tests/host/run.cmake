@@ -1,0 +1,38 @@
+# Installs the build tree into a fresh prefix, builds the host project against
+# it with find_package(trel) and runs it; then checks the pkg-config file.
+foreach(var BUILD SOURCE WORK GENERATOR)
+  if(NOT DEFINED ${var})
+    message(FATAL_ERROR "run.cmake needs -D${var}=...")
+  endif()
+endforeach()
+
+file(REMOVE_RECURSE ${WORK})
+set(prefix ${WORK}/prefix)
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}\n${err}")
+  endif()
+  set(output "${out}" PARENT_SCOPE)
+endfunction()
+
+run(${CMAKE_COMMAND} --install ${BUILD} --prefix ${prefix})
+run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/host -G ${GENERATOR} -DCMAKE_PREFIX_PATH=${prefix})
+run(${CMAKE_COMMAND} --build ${WORK}/host)
+run(${WORK}/host/host)
+message(STATUS "${output}")
+
+find_program(PKG_CONFIG pkg-config)
+if(PKG_CONFIG)
+  set(ENV{PKG_CONFIG_PATH} ${prefix}/lib/pkgconfig)
+  run(${PKG_CONFIG} --modversion trel)
+  string(STRIP "${output}" version)
+  if(NOT version STREQUAL "0.9.1")
+    message(FATAL_ERROR "pkg-config reports version '${version}'")
+  endif()
+  run(${PKG_CONFIG} --libs trel)
+  if(NOT output MATCHES "-ltreldll" OR NOT output MATCHES "-lquimdll")
+    message(FATAL_ERROR "pkg-config libs: ${output}")
+  endif()
+endif()
