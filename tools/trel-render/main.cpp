@@ -1,0 +1,114 @@
+// trel-render: draws a mesh with the trel software rasterizer and writes the
+// picture as a PNG file. Every problem with the input or the output ends the
+// run with one line on stderr and status 2, leaving no file behind.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "failure.h"
+#include "mesh.h"
+#include "options.h"
+#include "placement.h"
+#include "pngout.h"
+#include "render.h"
+
+namespace {
+
+using namespace render;
+
+// NAME.png as the numbered NAME-007.png of a turntable of `frames` pictures.
+std::string framename(const std::string &path, int index, int frames) {
+    std::string number = std::to_string(index);
+    const std::size_t digits = std::max<std::size_t>(3, std::to_string(frames - 1).size());
+    number.insert(0, digits - number.size(), '0');
+    const std::filesystem::path p(path);
+    return p.parent_path() / (p.stem().string() + "-" + number + p.extension().string());
+}
+
+// "[#####     ] 3/10" on one line of a terminal.
+void progress(int done, int total) {
+    constexpr int cells = 30;
+    const int filled = static_cast<int>(static_cast<long long>(done) * cells / total);
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(cells - filled), ' ');
+    std::fprintf(stderr, "\r[%s] %d/%d", bar.c_str(), done, total);
+    if (done == total) {
+        std::fputc('\n', stderr);
+    }
+    std::fflush(stderr);
+}
+
+int run(const options &opts) {
+    const int frames = opts.frames > 0 ? opts.frames : 1;
+    const auto outname = [&opts](const std::string &path, int index) {
+        return opts.frames > 0 ? framename(path, index, opts.frames) : path;
+    };
+    checkwritable(outname(opts.output, 0));
+    if (!opts.depth.empty()) {
+        checkwritable(outname(opts.depth, 0));
+    }
+
+    const mesh m = opts.mesh.empty() ? loaddefaultmesh() : loadmesh(opts.mesh);
+
+    std::vector<rotation> views;
+    for (int k = 0; k < frames; ++k) {
+        views.push_back(rotation::view(opts.azimuth + 360.0 * k / frames, opts.elevation));
+    }
+    const placement fitted = fit(m, views, opts.width, opts.height);
+
+    canvas picture(opts.engine, opts.width, opts.height);
+    pngset files;
+    const bool bar = opts.frames > 0 && ::isatty(STDERR_FILENO) == 1;
+    std::chrono::duration<double> drawing{0.0};
+    for (int k = 0; k < frames; ++k) {
+        const std::vector<screenpoint> points = place(m, views[k], fitted, opts.width, opts.height);
+        const auto start = std::chrono::steady_clock::now();
+        picture.draw(m, points, opts);
+        drawing += std::chrono::steady_clock::now() - start;
+        files.add(outname(opts.output, k), picture.colour());
+        if (!opts.depth.empty()) {
+            files.add(outname(opts.depth, k), picture.depth());
+        }
+        if (bar) {
+            progress(k + 1, frames);
+        }
+    }
+    files.commit();
+
+    if (opts.stats) {
+        const double seconds = drawing.count();
+        const double pixels = static_cast<double>(opts.width) * opts.height * frames;
+        std::printf("triangles: %zu\n", m.triangles.size());
+        std::printf("frames: %d\n", frames);
+        std::printf("time per frame: %.3f ms\n", seconds * 1000.0 / frames);
+        if (seconds > 0.0) {
+            std::printf("throughput: %.1f Mpixel/s\n", pixels / seconds / 1e6);
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    try {
+        render::options opts;
+        if (const auto done = render::parseoptions(argc, argv, opts)) {
+            return *done;
+        }
+        return run(opts);
+    } catch (const render::failure &e) {
+        std::cerr << "trel-render: " << e.what() << "\n";
+    } catch (const std::bad_alloc &) {
+        std::cerr << "trel-render: out of memory\n";
+    } catch (const std::exception &e) {
+        std::cerr << "trel-render: " << e.what() << "\n";
+    }
+    return 2;
+}

@@ -1,0 +1,107 @@
+#include "placement.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+namespace render {
+
+rotation rotation::view(double azimuthdegrees, double elevationdegrees) {
+    const double az = azimuthdegrees * std::numbers::pi / 180.0;
+    const double el = elevationdegrees * std::numbers::pi / 180.0;
+    const double ca = std::cos(az);
+    const double sa = std::sin(az);
+    const double ce = std::cos(el);
+    const double se = std::sin(el);
+    // About Y:  x' = x ca - z sa,  z' = x sa + z ca.
+    // About X:  y'' = y ce - z' se,  z'' = y se + z' ce.
+    rotation r;
+    r.m[0][0] = ca;
+    r.m[0][1] = 0.0;
+    r.m[0][2] = -sa;
+    r.m[1][0] = -sa * se;
+    r.m[1][1] = ce;
+    r.m[1][2] = -ca * se;
+    r.m[2][0] = sa * ce;
+    r.m[2][1] = se;
+    r.m[2][2] = ca * ce;
+    return r;
+}
+
+vec3 rotation::apply(const vec3 &v) const {
+    return {m[0][0] * v.x + m[0][1] * v.y + m[0][2] * v.z,
+            m[1][0] * v.x + m[1][1] * v.y + m[1][2] * v.z,
+            m[2][0] * v.x + m[2][1] * v.y + m[2][2] * v.z};
+}
+
+namespace {
+
+// The box around the vertices that triangles use.
+void boundingbox(const mesh &m, vec3 &low, vec3 &high) {
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    low = {inf, inf, inf};
+    high = {-inf, -inf, -inf};
+    for (const auto &t : m.triangles) {
+        for (const std::uint32_t i : t) {
+            const vec3 &v = m.vertices[i];
+            low = {std::min(low.x, v.x), std::min(low.y, v.y), std::min(low.z, v.z)};
+            high = {std::max(high.x, v.x), std::max(high.y, v.y), std::max(high.z, v.z)};
+        }
+    }
+}
+
+vec3 minus(const vec3 &a, const vec3 &b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+
+} // namespace
+
+placement fit(const mesh &m, std::span<const rotation> views, int width, int height, double fill) {
+    vec3 low;
+    vec3 high;
+    boundingbox(m, low, high);
+    placement p;
+    p.centre = {low.x / 2 + high.x / 2, low.y / 2 + high.y / 2, low.z / 2 + high.z / 2};
+
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    double left = inf;
+    double right = -inf;
+    double bottom = inf;
+    double top = -inf;
+    for (const rotation &r : views) {
+        for (const vec3 &v : m.vertices) {
+            const vec3 s = r.apply(minus(v, p.centre));
+            left = std::min(left, s.x);
+            right = std::max(right, s.x);
+            bottom = std::min(bottom, s.y);
+            top = std::max(top, s.y);
+        }
+    }
+    p.right = left / 2 + right / 2;
+    p.up = bottom / 2 + top / 2;
+
+    // A mesh flat in one direction of the picture is fitted by the other; one
+    // with no extent at all (every vertex the same point) is drawn at scale 1.
+    double scale = inf;
+    if (right > left) {
+        scale = std::min(scale, fill * width / (right - left));
+    }
+    if (top > bottom) {
+        scale = std::min(scale, fill * height / (top - bottom));
+    }
+    p.scale = std::isfinite(scale) ? scale : 1.0;
+    return p;
+}
+
+std::vector<screenpoint> place(const mesh &m, const rotation &view, const placement &p, int width,
+                               int height) {
+    std::vector<screenpoint> out;
+    out.reserve(m.vertices.size());
+    for (const vec3 &v : m.vertices) {
+        const vec3 s = view.apply(minus(v, p.centre));
+        out.push_back({width / 2.0 + (s.x - p.right) * p.scale,
+                       height / 2.0 - (s.y - p.up) * p.scale, s.z * p.scale});
+    }
+    return out;
+}
+
+} // namespace render
