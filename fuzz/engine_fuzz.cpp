@@ -26,6 +26,8 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <trel/trel.h>
 
+#include "values.h"
+
 namespace {
 
 [[noreturn]] void fail(const char *what) {
@@ -140,49 +142,6 @@ void decodesize(FuzzedDataProvider &in, int &width, int &height) {
     const picturesize size = expectedsize(width, height);
     if (size.accepted && size.stride * size.rows > (1 << 20)) {
         height %= 8;
-    }
-}
-
-// A world coordinate: mostly near the picture, sometimes on its edges, huge,
-// or not a number at all. The picture reaches about `reach` either side of the
-// origin; `edges` are the half width and half height.
-double decodecoordinate(FuzzedDataProvider &in, int reach, const int (&edges)[2]) {
-    static constexpr double huge[] = {
-        1e6,           -1e6,         1e9,           -1e9,     1.4e9,   -1.4e9,       1073741824.0,
-        -1073741824.0, 2147483648.0, -2147483649.0, 9.3e18,   -9.3e18, 1e12,         -1e12,
-        1e300,         -1e300,       DBL_MAX,       -DBL_MAX, DBL_MIN, -DBL_TRUE_MIN};
-    static constexpr double inf = std::numeric_limits<double>::infinity();
-    switch (in.ConsumeIntegralInRange<int>(0, 15)) {
-    case 0:
-    case 1:
-        return in.ConsumeIntegralInRange<int>(-16 * reach, 16 * reach) / 16.0;
-    case 2: {
-        // A picture edge, a pixel either side of it, or half a pixel off.
-        const int edge =
-            edges[in.ConsumeIntegralInRange<int>(0, 1)] * in.ConsumeIntegralInRange<int>(-1, 1) +
-            in.ConsumeIntegralInRange<int>(-22, 22);
-        return edge + in.ConsumeIntegralInRange<int>(-2, 2) * 0.25;
-    }
-    case 3:
-    case 4:
-        return huge[in.ConsumeIntegralInRange<std::size_t>(0, std::size(huge) - 1)] *
-               (in.ConsumeBool() ? 1.0 : 0.5);
-    case 5: {
-        switch (in.ConsumeIntegralInRange<int>(0, 2)) {
-        case 0:
-            return std::numeric_limits<double>::quiet_NaN();
-        case 1:
-            return inf;
-        default:
-            return -inf;
-        }
-    }
-    case 6:
-        return std::bit_cast<double>(in.ConsumeIntegral<std::uint64_t>());
-    case 7:
-        return in.ConsumeIntegralInRange<int>(-100 * reach - 100, 100 * reach + 100);
-    default:
-        return in.ConsumeIntegralInRange<int>(-reach - 4, reach + 4);
     }
 }
 

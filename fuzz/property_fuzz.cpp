@@ -1,0 +1,477 @@
+// Checks the library's internal routines against properties that a slow,
+// independent path can decide:
+//   - the depth filler visits exactly the pixels the flat filler writes for
+//     the same three vertices;
+//   - the X-Z clippers write only points inside the picture, no more than two,
+//     keep visible endpoints where they are, agree with each other on
+//     positions and interpolate their attribute between the endpoints';
+//   - the X-Y clipper writes at most four points and accepts only with both
+//     final endpoints inside the picture;
+//   - a line between two points inside the picture writes exactly the pixels
+//     of the closed form of its 16.16 stepper, and the depth-tested line the
+//     same pixels with the depths of that closed form.
+// Any difference aborts with the inputs that caused it.
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include "clip/clip.h"
+#include "raster/fill.h"
+#include "raster/line.h"
+#include "values.h"
+
+namespace {
+
+using trel::detail::fillvertex;
+using trel::detail::surface;
+
+[[noreturn]] void fail(const char *what) {
+    std::fprintf(stderr, "property_fuzz: %s\n", what);
+    std::abort();
+}
+
+void expect(bool ok, const char *what) {
+    if (!ok) {
+        fail(what);
+    }
+}
+
+// The reciprocal table as the engines build it: entry i = 65536 / i, 0 at 0.
+const int *reciprocals() {
+    static const std::vector<int> table = [] {
+        std::vector<int> t(4096, 0);
+        for (int i = 1; i < 4096; ++i) {
+            t[static_cast<std::size_t>(i)] = 65536 / i;
+        }
+        return t;
+    }();
+    return table.data();
+}
+
+// A picture size for the raster routines: mostly small, sometimes a few
+// hundred, sometimes long and thin up to the largest picture. At most a
+// quarter of a million pixels.
+void decodepicture(FuzzedDataProvider &in, int &width, int &height) {
+    switch (in.ConsumeIntegralInRange<int>(0, 7)) {
+    case 0:
+        width = in.ConsumeIntegralInRange<int>(1, 4096);
+        height = in.ConsumeIntegralInRange<int>(1, 64);
+        break;
+    case 1:
+        width = in.ConsumeIntegralInRange<int>(1, 64);
+        height = in.ConsumeIntegralInRange<int>(1, 4096);
+        break;
+    case 2:
+        width = in.ConsumeIntegralInRange<int>(1, 300);
+        height = in.ConsumeIntegralInRange<int>(1, 300);
+        break;
+    default:
+        width = in.ConsumeIntegralInRange<int>(1, 48);
+        height = in.ConsumeIntegralInRange<int>(1, 48);
+        break;
+    }
+}
+
+// A coordinate inside 0 ... size - 1, often on an edge or on `other`.
+int decodeinside(FuzzedDataProvider &in, int size, int other) {
+    switch (in.ConsumeIntegralInRange<int>(0, 5)) {
+    case 0:
+        return 0;
+    case 1:
+        return size - 1;
+    case 2:
+        return std::clamp(other, 0, size - 1);
+    case 3:
+        return std::clamp(other + in.ConsumeIntegralInRange<int>(-2, 2), 0, size - 1);
+    default:
+        return in.ConsumeIntegralInRange<int>(0, size - 1);
+    }
+}
+
+// --- Filling ------------------------------------------------------------------
+
+void checkfill(FuzzedDataProvider &in) {
+    int width = 0;
+    int height = 0;
+    decodepicture(in, width, height);
+    fillvertex v[3] = {};
+    const bool flatdepth = in.ConsumeIntegralInRange<int>(0, 3) == 0;
+    const int flat = in.ConsumeIntegralInRange<int>(-32000, 32000);
+    for (int i = 0; i < 3; ++i) {
+        const fillvertex &prev = v[i == 0 ? 2 : i - 1];
+        v[i].x = decodeinside(in, width, prev.x);
+        v[i].y = decodeinside(in, height, prev.y);
+        // Depths far enough above the farthest stored depth that every pixel
+        // the filler visits passes the test, however far a span reaches.
+        v[i].d = flatdepth ? flat : in.ConsumeIntegralInRange<int>(0, 4000);
+    }
+    const auto count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    const int *rcp = reciprocals();
+    std::vector<std::uint32_t> flatpixels(count, 0);
+    filltri(surface{flatpixels.data(), nullptr, width, height, rcp}, v[0], v[1], v[2], 1);
+    std::vector<std::uint32_t> depthpixels(count, 0);
+    std::vector<std::int16_t> zbuf(count, INT16_MIN);
+    filltriz(surface{depthpixels.data(), zbuf.data(), width, height, rcp}, v[0], v[1], v[2], 1);
+    if (flatpixels != depthpixels) {
+        std::fprintf(stderr, "picture %d x %d, vertices (%d %d %d) (%d %d %d) (%d %d %d)\n", width,
+                     height, v[0].x, v[0].y, v[0].d, v[1].x, v[1].y, v[1].d, v[2].x, v[2].y,
+                     v[2].d);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (flatpixels[i] != depthpixels[i]) {
+                std::fprintf(stderr, "  pixel (%zu, %zu): flat %u depth %u\n",
+                             i % static_cast<std::size_t>(width),
+                             i / static_cast<std::size_t>(width), flatpixels[i], depthpixels[i]);
+            }
+        }
+        fail("the depth filler and the flat filler differ");
+    }
+    if (flatdepth) {
+        for (std::size_t i = 0; i < count; ++i) {
+            expect(depthpixels[i] == 0 || zbuf[i] == flat, "a flat triangle with another depth");
+        }
+    }
+}
+
+// --- Clipping -----------------------------------------------------------------
+
+// The projection the clippers start from, for coordinates well inside the
+// range that converts exactly: trunc, as a 64-bit integer.
+bool exact(double v) { return std::fabs(v) < 1e9; }
+std::int64_t truncated(double v) { return static_cast<std::int64_t>(v); }
+
+bool between(std::int64_t v, std::int64_t a, std::int64_t b) {
+    return v >= std::min(a, b) && v <= std::max(a, b);
+}
+
+// The attribute bounds of a clipper: trunc held within the library's limit.
+std::int64_t attribute(double v) {
+    constexpr double limit = 1'400'000'000.0;
+    if (v >= limit) {
+        return 1'400'000'000;
+    }
+    if (v <= -limit) {
+        return -1'400'000'000;
+    }
+    return static_cast<std::int64_t>(v);
+}
+
+void checkclip(FuzzedDataProvider &in) {
+    int width = 0;
+    int height = 0;
+    decodepicture(in, width, height);
+    const int stride = (width + 3) & ~3;
+    const int orgx = stride / 2;
+    const int orgy = height / 2 - (in.ConsumeBool() ? 20 : 0);
+    const int xbound = stride - 1;
+    const int ybound = height - 1;
+    const int reach = std::max(stride, height) / 2 + 2;
+    const int edges[2] = {stride / 2, height / 2};
+    quim::point a;
+    quim::point b;
+    for (quim::point *p : {&a, &b}) {
+        p->x = decodecoordinate(in, reach, edges);
+        p->y = decodecoordinate(in, reach, edges);
+        p->z = decodecoordinate(in, reach, edges);
+    }
+    if (in.ConsumeIntegralInRange<int>(0, 7) == 0) {
+        b = a;
+    }
+    const bool wantfirst = in.ConsumeBool();
+    const bool wantsecond = in.ConsumeBool();
+
+    int xs[3] = {INT_MIN, INT_MIN, INT_MIN};
+    int ys[3] = {INT_MIN, INT_MIN, INT_MIN};
+    const int n =
+        trel::detail::clipsegment(orgx, orgy, xbound, ybound, a, b, xs, ys, wantfirst, wantsecond);
+    expect(n >= 0 && n <= 2, "clipsegment count out of range");
+    expect(xs[2] == INT_MIN && ys[2] == INT_MIN, "clipsegment wrote a third point");
+    for (int i = 0; i < 3; ++i) {
+        if (i < n) {
+            expect(xs[i] >= 0 && xs[i] <= xbound && ys[i] >= 0 && ys[i] <= ybound,
+                   "clipsegment wrote a point outside the picture");
+        } else {
+            expect(xs[i] == INT_MIN && ys[i] == INT_MIN, "clipsegment wrote beyond its count");
+        }
+    }
+
+    // Endpoints already inside the picture stay where they are and are
+    // written exactly when asked for; one inside endpoint keeps the segment.
+    const bool finiteends =
+        std::isfinite(a.x) && std::isfinite(a.z) && std::isfinite(b.x) && std::isfinite(b.z);
+    if (finiteends && exact(a.x) && exact(a.z) && exact(b.x) && exact(b.z)) {
+        const std::int64_t x1 = orgx + truncated(a.x);
+        const std::int64_t y1 = orgy - truncated(a.z);
+        const std::int64_t x2 = orgx + truncated(b.x);
+        const std::int64_t y2 = orgy - truncated(b.z);
+        const bool in1 = x1 >= 0 && x1 <= xbound && y1 >= 0 && y1 <= ybound;
+        const bool in2 = x2 >= 0 && x2 <= xbound && y2 >= 0 && y2 <= ybound;
+        const int expected = (in1 ? (wantfirst ? 1 : 0) : 1) + (in2 ? (wantsecond ? 1 : 0) : 1);
+        if ((in1 && in2) || ((in1 || in2) && ybound >= 1)) {
+            expect(n == expected, "clipsegment lost a segment with a visible endpoint");
+        } else {
+            expect(n == 0 || n == expected, "clipsegment wrote the wrong number of points");
+        }
+        if (n == expected) {
+            int k = 0;
+            if (in1 && wantfirst) {
+                expect(xs[k] == x1 && ys[k] == y1, "clipsegment moved a visible first endpoint");
+            }
+            k += in1 && !wantfirst ? 0 : 1;
+            if (in2 && wantsecond && k < n) {
+                expect(xs[k] == x2 && ys[k] == y2, "clipsegment moved a visible second endpoint");
+            }
+        }
+    }
+
+    // The attribute-carrying clipper writes the same positions, and every
+    // attribute lies between those of the two endpoints.
+    int zx[3] = {INT_MIN, INT_MIN, INT_MIN};
+    int zy[3] = {INT_MIN, INT_MIN, INT_MIN};
+    int za[3] = {INT_MIN, INT_MIN, INT_MIN};
+    const int nz = trel::detail::clipsegmentz(orgx, orgy, xbound, ybound, a, b, zx, zy, za,
+                                              wantfirst, wantsecond);
+    if (!std::isfinite(a.y) || !std::isfinite(b.y)) {
+        expect(nz == 0, "clipsegmentz took a non-finite attribute");
+        expect(zx[0] == INT_MIN && za[0] == INT_MIN, "clipsegmentz wrote for a refused segment");
+        return;
+    }
+    expect(nz == n, "clipsegment and clipsegmentz differ in count");
+    expect(za[2] == INT_MIN && zx[2] == INT_MIN, "clipsegmentz wrote a third point");
+    for (int i = 0; i < n; ++i) {
+        expect(zx[i] == xs[i] && zy[i] == ys[i], "clipsegment and clipsegmentz differ in position");
+        expect(between(za[i], attribute(a.y), attribute(b.y)),
+               "clipsegmentz attribute outside its endpoints'");
+    }
+}
+
+void checkcut(FuzzedDataProvider &in) {
+    int xsize = 0;
+    int ysize = 0;
+    decodepicture(in, xsize, ysize);
+    const int orgx = xsize / 2;
+    const int orgy = ysize / 2;
+    const int reach = std::max(xsize, ysize) / 2 + 2;
+    const int edges[2] = {xsize / 2, ysize / 2};
+    quim::point a;
+    quim::point b;
+    for (quim::point *p : {&a, &b}) {
+        p->x = decodecoordinate(in, reach, edges);
+        p->y = decodecoordinate(in, reach, edges);
+        p->z = decodecoordinate(in, reach, edges);
+    }
+    if (in.ConsumeIntegralInRange<int>(0, 7) == 0) {
+        b = a;
+    }
+    const bool wanta = in.ConsumeBool();
+    const bool wantb = in.ConsumeBool();
+
+    int xs[5];
+    int ys[5];
+    int zs[5];
+    std::fill_n(xs, 5, INT_MIN);
+    std::fill_n(ys, 5, INT_MIN);
+    std::fill_n(zs, 5, INT_MIN);
+    const trel::detail::cutresult cut =
+        trel::detail::cutsegment(orgx, orgy, xsize, ysize, a, b, xs, ys, zs, wanta, wantb);
+    expect(cut.count >= 0 && cut.count <= 4, "cutsegment count out of range");
+    for (int i = cut.count; i < 5; ++i) {
+        expect(xs[i] == INT_MIN && ys[i] == INT_MIN && zs[i] == INT_MIN,
+               "cutsegment wrote beyond its count");
+    }
+    if (cut.accepted) {
+        expect(cut.x1 >= 0 && cut.x1 < xsize && cut.y1 >= 0 && cut.y1 < ysize && cut.x2 >= 0 &&
+                   cut.x2 < xsize && cut.y2 >= 0 && cut.y2 < ysize,
+               "cutsegment accepted an endpoint outside the picture");
+    }
+    const bool finiteall = std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z) &&
+                           std::isfinite(b.x) && std::isfinite(b.y) && std::isfinite(b.z);
+    if (!finiteall) {
+        expect(cut.count == 0 && !cut.accepted, "cutsegment took a non-finite coordinate");
+        return;
+    }
+    for (int i = 0; i < cut.count; ++i) {
+        expect(between(zs[i], attribute(a.z), attribute(b.z)),
+               "cutsegment attribute outside its endpoints'");
+    }
+    if (exact(a.x) && exact(a.y) && exact(b.x) && exact(b.y)) {
+        const std::int64_t x1 = orgx + truncated(a.x);
+        const std::int64_t y1 = orgy - truncated(a.y);
+        const std::int64_t x2 = orgx + truncated(b.x);
+        const std::int64_t y2 = orgy - truncated(b.y);
+        const bool in1 = x1 >= 0 && x1 < xsize && y1 >= 0 && y1 < ysize;
+        const bool in2 = x2 >= 0 && x2 < xsize && y2 >= 0 && y2 < ysize;
+        if (in1 || in2) {
+            expect(cut.accepted, "cutsegment lost a segment with a visible endpoint");
+        }
+        if (in1) {
+            expect(cut.x1 == x1 && cut.y1 == y1, "cutsegment moved a visible first endpoint");
+        }
+        if (in2) {
+            expect(cut.x2 == x2 && cut.y2 == y2, "cutsegment moved a visible second endpoint");
+        }
+        int k = 0;
+        if (in1 && wanta) {
+            expect(xs[k] == x1 && ys[k] == y1, "cutsegment did not write the first endpoint");
+            ++k;
+        }
+        if (in2 && wantb) {
+            expect(xs[k] == x2 && ys[k] == y2, "cutsegment did not write the second endpoint");
+        }
+    }
+
+    // Without the attribute the same points come out.
+    int px[5];
+    int py[5];
+    std::fill_n(px, 5, INT_MIN);
+    std::fill_n(py, 5, INT_MIN);
+    const trel::detail::cutresult plain =
+        trel::detail::cutsegment(orgx, orgy, xsize, ysize, a, b, px, py, nullptr, wanta, wantb);
+    expect(plain.count == cut.count && plain.accepted == cut.accepted && plain.x1 == cut.x1 &&
+               plain.y1 == cut.y1 && plain.x2 == cut.x2 && plain.y2 == cut.y2,
+           "cutsegment differs without the attribute");
+    for (int i = 0; i < 5; ++i) {
+        expect(px[i] == xs[i] && py[i] == ys[i], "cutsegment points differ without the attribute");
+    }
+}
+
+// --- Lines --------------------------------------------------------------------
+
+// floor(v / 65536) for any 64-bit v.
+std::int64_t floorwhole(std::int64_t v) { return v >= 0 ? v / 65536 : -((-v + 65535) / 65536); }
+
+struct linepixel {
+    int x;
+    int y;
+    std::int64_t depth;
+};
+
+// The closed form of the line stepper: from the left endpoint (the first
+// when both share a column) along the major axis, pixel k of L + 1 lies k
+// steps along it and floor((0x7fff + k * m * r) / 65536) across, where m is
+// the far endpoint's displacement across and r = 65536 / L truncated. The
+// depth follows the same form from the start's depth, the start pixel keeping
+// its depth whole.
+std::vector<linepixel> closedform(int x1, int y1, std::int64_t d1, int x2, int y2,
+                                  std::int64_t d2) {
+    if (x2 < x1) {
+        std::swap(x1, x2);
+        std::swap(y1, y2);
+        std::swap(d1, d2);
+    }
+    const int dx = x2 - x1;
+    const int dy = y2 - y1;
+    const int ady = dy < 0 ? -dy : dy;
+    std::vector<linepixel> out;
+    if (dx == 0 && dy == 0) {
+        out.push_back({x1, y1, d1});
+        return out;
+    }
+    const bool xmajor = dx >= ady;
+    const int length = xmajor ? dx : ady;
+    const std::int64_t r = 65536 / length;
+    const std::int64_t m = xmajor ? dy : dx;
+    const int along = xmajor ? 1 : (dy < 0 ? -1 : 1);
+    for (int k = 0; k <= length; ++k) {
+        const std::int64_t across = floorwhole(0x7fff + k * m * r);
+        const std::int64_t depth =
+            k == 0 ? d1 : floorwhole(d1 * 65536 + 0x7fff + k * (d2 - d1) * r);
+        if (xmajor) {
+            out.push_back({x1 + k, static_cast<int>(y1 + across), depth});
+        } else {
+            out.push_back({static_cast<int>(x1 + across), y1 + k * along, depth});
+        }
+    }
+    return out;
+}
+
+void checkline(FuzzedDataProvider &in) {
+    int width = 0;
+    int height = 0;
+    decodepicture(in, width, height);
+    const int x1 = decodeinside(in, width, 0);
+    const int y1 = decodeinside(in, height, 0);
+    const int x2 = decodeinside(in, width, x1);
+    const int y2 = decodeinside(in, height, y1);
+    const int d1 = in.ConsumeIntegralInRange<int>(-32000, 32000);
+    const int d2 = in.ConsumeBool() ? d1 : in.ConsumeIntegralInRange<int>(-32000, 32000);
+    const std::uint32_t word = in.ConsumeIntegralInRange<std::uint32_t>(1, UINT32_MAX);
+    const auto count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    const int *rcp = reciprocals();
+
+    const std::vector<linepixel> expected = closedform(x1, y1, d1, x2, y2, d2);
+    const auto at = [width](const linepixel &p) {
+        return static_cast<std::size_t>(p.y) * static_cast<std::size_t>(width) +
+               static_cast<std::size_t>(p.x);
+    };
+    for (const linepixel &p : expected) {
+        expect(p.x >= 0 && p.x < width && p.y >= 0 && p.y < height,
+               "the line's closed form leaves the picture");
+    }
+    const auto report = [&](const char *what) {
+        std::fprintf(stderr, "picture %d x %d, line (%d, %d, %d) to (%d, %d, %d)\n", width, height,
+                     x1, y1, d1, x2, y2, d2);
+        fail(what);
+    };
+
+    std::vector<std::uint32_t> pixels(count, 0);
+    trel::detail::flatline(surface{pixels.data(), nullptr, width, height, rcp}, x1, y1, x2, y2,
+                           word);
+    std::size_t written = 0;
+    for (const std::uint32_t w : pixels) {
+        written += w != 0 ? 1 : 0;
+    }
+    for (const linepixel &p : expected) {
+        if (pixels[at(p)] != word) {
+            report("flatline missed a pixel of the closed form");
+        }
+    }
+    if (written != expected.size()) {
+        report("flatline wrote a pixel off the closed form");
+    }
+
+    std::vector<std::uint32_t> depthpixels(count, 0);
+    std::vector<std::int16_t> zbuf(count, INT16_MIN);
+    const surface deep{depthpixels.data(), zbuf.data(), width, height, rcp};
+    trel::detail::depthline(deep, x1, y1, d1, x2, y2, d2, word);
+    if (depthpixels != pixels) {
+        report("depthline wrote other pixels than flatline");
+    }
+    for (const linepixel &p : expected) {
+        if (zbuf[at(p)] != p.depth) {
+            report("depthline wrote a depth off the closed form");
+        }
+    }
+    // The test is strict: the same line again changes nothing.
+    trel::detail::depthline(deep, x1, y1, d1, x2, y2, d2, word ^ 1U);
+    if (depthpixels != pixels) {
+        report("depthline overwrote an equal depth");
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    FuzzedDataProvider in(data, size);
+    switch (in.ConsumeIntegralInRange<int>(0, 3)) {
+    case 0:
+        checkfill(in);
+        break;
+    case 1:
+        checkclip(in);
+        break;
+    case 2:
+        checkcut(in);
+        break;
+    default:
+        checkline(in);
+        break;
+    }
+    return 0;
+}
