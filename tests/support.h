@@ -48,6 +48,18 @@ inline std::size_t blockwords(int stride, int height, bool depth) {
     return depth ? (pixels * 6 + 3) / 4 : pixels;
 }
 
+// A reciprocal table as the engines fill it: entry i = 65536 / i, entry 0 = 0.
+inline const int* reciprocals() {
+    static const std::vector<int> table = [] {
+        std::vector<int> t(4096, 0);
+        for (int i = 1; i < 4096; ++i) {
+            t[i] = 65536 / i;
+        }
+        return t;
+    }();
+    return table.data();
+}
+
 using pixelset = std::set<std::pair<int, int>>; // (column, row)
 
 // Every pixel of the picture that does not hold `background`.
