@@ -17,14 +17,6 @@ namespace {
 
 using trel::detail::fillvertex;
 
-const int *table() {
-    static int t[4096];
-    for (int i = 1; i < 4096; ++i) {
-        t[i] = 65536 / i;
-    }
-    return t;
-}
-
 // Rows of a fill: row -> (first column, last column), with every row checked
 // to be one unbroken span.
 using rows = std::map<int, std::pair<int, int>>;

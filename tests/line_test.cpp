@@ -11,14 +11,6 @@ namespace {
 
 using trel::test::pixelset;
 
-const int *table() {
-    static int t[4096];
-    for (int i = 1; i < 4096; ++i) {
-        t[i] = 65536 / i;
-    }
-    return t;
-}
-
 // A picture with its own pixel and depth planes, the depth cleared to -32000.
 struct picture {
     int w;
