@@ -120,8 +120,18 @@ template <class E> void destroy(E &e) {
     makezero(e);
 }
 
+// On x86 a string store fills the plane as fast as memset does: the processor
+// writes whole cache lines without reading them first, which no loop of vector
+// stores achieves. Elsewhere a plain loop.
 template <class E> void clearpixels(E &e, unsigned long colour) {
-    std::fill_n(e.pixels, e.npixels, colourword(colour));
+    const std::uint32_t word = colourword(colour);
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+    void *to = e.pixels;
+    auto count = static_cast<std::size_t>(e.npixels);
+    __asm__ volatile("rep stosl" : "+D"(to), "+c"(count) : "a"(word) : "memory");
+#else
+    std::fill_n(e.pixels, e.npixels, word);
+#endif
 }
 
 // Plots one pixel at (column, row) = (orgx + trunc(h), orgy - trunc(v)); points
