@@ -50,9 +50,19 @@ int engine3d::width() { return xsize; }
 int engine3d::height() { return ysize; }
 bool engine3d::depth() { return true; }
 
+// Both planes with string stores on x86, as clearpixels does.
 void engine3d::clear(unsigned long colour) {
     detail::clearpixels(*this, colour);
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+    void *to = zbuf;
+    auto count = static_cast<std::size_t>(npixels);
+    __asm__ volatile("rep stosw"
+                     : "+D"(to), "+c"(count)
+                     : "a"(static_cast<std::uint16_t>(fardepth))
+                     : "memory");
+#else
     std::fill_n(zbuf, npixels, fardepth);
+#endif
 }
 
 // Dots neither test nor write depth, and keep the caller's channel order.
