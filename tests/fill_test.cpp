@@ -31,7 +31,9 @@ struct picture {
           z(static_cast<std::size_t>(w) * h, -32000) {
         std::fill_n(block.words(), block.size(), 0U);
     }
-    trel::detail::surface surface() { return {block.words(), z.data(), w, h, trel::test::reciprocals()}; }
+    trel::detail::surface surface() {
+        return {block.words(), z.data(), w, h, trel::test::reciprocals()};
+    }
     std::uint32_t pixel(int x, int y) { return block.words()[static_cast<std::size_t>(y) * w + x]; }
     int depth(int x, int y) const { return z[static_cast<std::size_t>(y) * w + x]; }
     rows spans() {

@@ -20,7 +20,9 @@ struct picture {
     picture(int w, int h)
         : w(w), h(h), px(static_cast<std::size_t>(w) * h, 0),
           z(static_cast<std::size_t>(w) * h, -32000) {}
-    trel::detail::surface surface() { return {px.data(), z.data(), w, h, trel::test::reciprocals()}; }
+    trel::detail::surface surface() {
+        return {px.data(), z.data(), w, h, trel::test::reciprocals()};
+    }
     pixelset line(int x1, int y1, int x2, int y2) {
         std::fill(px.begin(), px.end(), 0);
         trel::detail::flatline(surface(), x1, y1, x2, y2, 1);

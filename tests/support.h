@@ -49,7 +49,7 @@ inline std::size_t blockwords(int stride, int height, bool depth) {
 }
 
 // A reciprocal table as the engines fill it: entry i = 65536 / i, entry 0 = 0.
-inline const int* reciprocals() {
+inline const int *reciprocals() {
     static const std::vector<int> table = [] {
         std::vector<int> t(4096, 0);
         for (int i = 1; i < 4096; ++i) {
