@@ -9,7 +9,9 @@
 //     final endpoints inside the picture;
 //   - a line between two points inside the picture writes exactly the pixels
 //     of the closed form of its 16.16 stepper, and the depth-tested line the
-//     same pixels with the depths of that closed form.
+//     same pixels with the depths of that closed form;
+//   - the flat-shaded and the depth engine draw the same pixels for the same
+//     triangles and lines whenever every depth passes.
 // Any difference aborts with the inputs that caused it.
 #include <algorithm>
 #include <climits>
@@ -18,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -26,6 +29,7 @@
 #include "raster/fill.h"
 #include "raster/line.h"
 #include "values.h"
+#include <trel/trel.h>
 
 namespace {
 
@@ -56,16 +60,16 @@ const int *reciprocals() {
 }
 
 // A picture size for the raster routines: mostly small, sometimes a few
-// hundred, sometimes long and thin up to the largest picture. At most a
-// quarter of a million pixels.
+// hundred, sometimes long and thin up to the largest picture; never more than
+// 90,000 pixels.
 void decodepicture(FuzzedDataProvider &in, int &width, int &height) {
     switch (in.ConsumeIntegralInRange<int>(0, 7)) {
     case 0:
         width = in.ConsumeIntegralInRange<int>(1, 4096);
-        height = in.ConsumeIntegralInRange<int>(1, 64);
+        height = in.ConsumeIntegralInRange<int>(1, 8);
         break;
     case 1:
-        width = in.ConsumeIntegralInRange<int>(1, 64);
+        width = in.ConsumeIntegralInRange<int>(1, 8);
         height = in.ConsumeIntegralInRange<int>(1, 4096);
         break;
     case 2:
@@ -108,16 +112,17 @@ void checkfill(FuzzedDataProvider &in) {
         const fillvertex &prev = v[i == 0 ? 2 : i - 1];
         v[i].x = decodeinside(in, width, prev.x);
         v[i].y = decodeinside(in, height, prev.y);
-        // Depths far enough above the farthest stored depth that every pixel
+        // Depths far enough above the stored depth (-32640) that every pixel
         // the filler visits passes the test, however far a span reaches.
         v[i].d = flatdepth ? flat : in.ConsumeIntegralInRange<int>(0, 4000);
     }
     const auto count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     const int *rcp = reciprocals();
-    std::vector<std::uint32_t> flatpixels(count, 0);
+    std::vector<std::uint32_t> flatpixels(count);
     filltri(surface{flatpixels.data(), nullptr, width, height, rcp}, v[0], v[1], v[2], 1);
-    std::vector<std::uint32_t> depthpixels(count, 0);
-    std::vector<std::int16_t> zbuf(count, INT16_MIN);
+    std::vector<std::uint32_t> depthpixels(count);
+    std::vector<std::int16_t> zbuf(count);
+    std::memset(zbuf.data(), 0x80, count * sizeof(std::int16_t));
     filltriz(surface{depthpixels.data(), zbuf.data(), width, height, rcp}, v[0], v[1], v[2], 1);
     if (flatpixels != depthpixels) {
         std::fprintf(stderr, "picture %d x %d, vertices (%d %d %d) (%d %d %d) (%d %d %d)\n", width,
@@ -391,10 +396,25 @@ std::vector<linepixel> closedform(int x1, int y1, std::int64_t d1, int x2, int y
     return out;
 }
 
+// Planes as large as the largest picture, kept between runs: a line touches
+// only its own pixels, which are put back after every check.
+struct lineplanes {
+    static constexpr std::size_t size = std::size_t{4096} * 4096;
+    std::vector<std::uint32_t> flat = std::vector<std::uint32_t>(size, 0);
+    std::vector<std::uint32_t> deep = std::vector<std::uint32_t>(size, 0);
+    std::vector<std::int16_t> zbuf = std::vector<std::int16_t>(size, INT16_MIN);
+};
+
 void checkline(FuzzedDataProvider &in) {
+    static lineplanes planes;
     int width = 0;
     int height = 0;
-    decodepicture(in, width, height);
+    if (in.ConsumeIntegralInRange<int>(0, 3) == 0) {
+        width = in.ConsumeIntegralInRange<int>(1, 4096);
+        height = in.ConsumeIntegralInRange<int>(1, 4096);
+    } else {
+        decodepicture(in, width, height);
+    }
     const int x1 = decodeinside(in, width, 0);
     const int y1 = decodeinside(in, height, 0);
     const int x2 = decodeinside(in, width, x1);
@@ -402,56 +422,126 @@ void checkline(FuzzedDataProvider &in) {
     const int d1 = in.ConsumeIntegralInRange<int>(-32000, 32000);
     const int d2 = in.ConsumeBool() ? d1 : in.ConsumeIntegralInRange<int>(-32000, 32000);
     const std::uint32_t word = in.ConsumeIntegralInRange<std::uint32_t>(1, UINT32_MAX);
-    const auto count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     const int *rcp = reciprocals();
 
     const std::vector<linepixel> expected = closedform(x1, y1, d1, x2, y2, d2);
-    const auto at = [width](const linepixel &p) {
-        return static_cast<std::size_t>(p.y) * static_cast<std::size_t>(width) +
-               static_cast<std::size_t>(p.x);
-    };
-    for (const linepixel &p : expected) {
-        expect(p.x >= 0 && p.x < width && p.y >= 0 && p.y < height,
-               "the line's closed form leaves the picture");
-    }
+    const bool xmajor = std::abs(x2 - x1) >= std::abs(y2 - y1) && x2 != x1;
     const auto report = [&](const char *what) {
         std::fprintf(stderr, "picture %d x %d, line (%d, %d, %d) to (%d, %d, %d)\n", width, height,
                      x1, y1, d1, x2, y2, d2);
         fail(what);
     };
-
-    std::vector<std::uint32_t> pixels(count, 0);
-    trel::detail::flatline(surface{pixels.data(), nullptr, width, height, rcp}, x1, y1, x2, y2,
-                           word);
-    std::size_t written = 0;
-    for (const std::uint32_t w : pixels) {
-        written += w != 0 ? 1 : 0;
-    }
+    // Pixel (x, y) as an index, or -1 off the picture.
+    const auto at = [width, height](int x, int y) -> std::ptrdiff_t {
+        if (x < 0 || x >= width || y < 0 || y >= height) {
+            return -1;
+        }
+        return static_cast<std::ptrdiff_t>(y) * width + x;
+    };
     for (const linepixel &p : expected) {
-        if (pixels[at(p)] != word) {
-            report("flatline missed a pixel of the closed form");
+        if (at(p.x, p.y) < 0) {
+            report("the line's closed form leaves the picture");
         }
     }
-    if (written != expected.size()) {
-        report("flatline wrote a pixel off the closed form");
-    }
 
-    std::vector<std::uint32_t> depthpixels(count, 0);
-    std::vector<std::int16_t> zbuf(count, INT16_MIN);
-    const surface deep{depthpixels.data(), zbuf.data(), width, height, rcp};
+    trel::detail::flatline(surface{planes.flat.data(), nullptr, width, height, rcp}, x1, y1, x2, y2,
+                           word);
+    const surface deep{planes.deep.data(), planes.zbuf.data(), width, height, rcp};
     trel::detail::depthline(deep, x1, y1, d1, x2, y2, d2, word);
-    if (depthpixels != pixels) {
-        report("depthline wrote other pixels than flatline");
-    }
     for (const linepixel &p : expected) {
-        if (zbuf[at(p)] != p.depth) {
+        const auto i = static_cast<std::size_t>(at(p.x, p.y));
+        if (planes.flat[i] != word) {
+            report("flatline missed a pixel of the closed form");
+        }
+        if (planes.deep[i] != word) {
+            report("depthline missed a pixel of the closed form");
+        }
+        if (planes.zbuf[i] != p.depth) {
             report("depthline wrote a depth off the closed form");
         }
     }
     // The test is strict: the same line again changes nothing.
     trel::detail::depthline(deep, x1, y1, d1, x2, y2, d2, word ^ 1U);
-    if (depthpixels != pixels) {
-        report("depthline overwrote an equal depth");
+    for (const linepixel &p : expected) {
+        const auto i = static_cast<std::size_t>(at(p.x, p.y));
+        if (planes.deep[i] != word) {
+            report("depthline overwrote an equal depth");
+        }
+        planes.flat[i] = 0;
+        planes.deep[i] = 0;
+        planes.zbuf[i] = INT16_MIN;
+    }
+    // Nothing else was written beside the line: every step writes one pixel,
+    // so a stray one lies within two pixels across of the line.
+    for (const linepixel &p : expected) {
+        for (int off = -2; off <= 2; ++off) {
+            const std::ptrdiff_t i = xmajor ? at(p.x, p.y + off) : at(p.x + off, p.y);
+            if (i >= 0 && (planes.flat[static_cast<std::size_t>(i)] != 0 ||
+                           planes.deep[static_cast<std::size_t>(i)] != 0 ||
+                           planes.zbuf[static_cast<std::size_t>(i)] != INT16_MIN)) {
+                report("a line wrote a pixel off the closed form");
+            }
+        }
+    }
+}
+
+// --- Engines ------------------------------------------------------------------
+
+// An engine held by value; final, so that destroying it needs no virtual
+// destructor.
+template <class E> struct held final : E { using E::E; };
+
+// Marks what an engine wrote over a clear with a fourth byte no drawing keeps.
+template <class E> std::vector<bool> written(const E &e) {
+    std::vector<bool> out(static_cast<std::size_t>(e.npixels));
+    for (int i = 0; i < e.npixels; ++i) {
+        out[static_cast<std::size_t>(i)] = (e.pixels[i] & 0xFF000000U) == 0;
+    }
+    return out;
+}
+
+// The flat-shaded engine and the depth engine share their clipping, corners,
+// ordering and fans, so over a picture of the same size, with depths that
+// always pass, they draw the same pixels for the same triangle or line. The
+// depth engine's origin sits 20 rows lower, so its points are moved 20 up.
+void checkengines(FuzzedDataProvider &in) {
+    const int width = in.ConsumeIntegralInRange<int>(0, 64);
+    const int height = in.ConsumeIntegralInRange<int>(0, 64);
+    held<trel::engine2d> flat(width, height, nullptr);
+    held<trel::engine3d> deep(width, height, nullptr);
+    flat.clear(0xFF000000UL);
+    deep.clear(0xFF000000UL);
+    const int reach = std::max(width, height) / 2 + 2;
+    const int edges[2] = {width / 2, height / 2};
+    quim::point pts[3];
+    quim::point moved[3];
+    for (int i = 0; i < 3; ++i) {
+        pts[i].x = decodecoordinate(in, reach, edges);
+        pts[i].y = in.ConsumeIntegralInRange<int>(-1000, 1000);
+        // Integral heights within the exact range, so that moving them is exact.
+        pts[i].z = in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(-reach - 30, reach + 30)
+                                    : in.ConsumeIntegralInRange<int>(-999'999'000, 999'999'000);
+        moved[i] = pts[i];
+        moved[i].z += 20;
+    }
+    // Flat lines keep the colour's fourth byte; it is left 0 to tell them.
+    const unsigned long colour = in.ConsumeIntegral<unsigned long>() & 0x00FFFFFFUL;
+    const char *what = nullptr;
+    if (in.ConsumeBool()) {
+        flat.line(pts[0], pts[1], colour);
+        deep.line(moved[0], moved[1], colour);
+        what = "the flat and the depth engine draw another line";
+    } else {
+        flat.tri(pts[0], pts[1], pts[2], colour);
+        deep.tri(moved[0], moved[1], moved[2], colour);
+        what = "the flat and the depth engine draw another triangle";
+    }
+    if (written(flat) != written(deep)) {
+        std::fprintf(stderr, "picture %d x %d\n", width, height);
+        for (const quim::point &p : pts) {
+            std::fprintf(stderr, "  (%.17g, %.17g, %.17g)\n", p.x, p.y, p.z);
+        }
+        fail(what);
     }
 }
 
@@ -459,7 +549,7 @@ void checkline(FuzzedDataProvider &in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    switch (in.ConsumeIntegralInRange<int>(0, 3)) {
+    switch (in.ConsumeIntegralInRange<int>(0, 4)) {
     case 0:
         checkfill(in);
         break;
@@ -468,6 +558,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         break;
     case 2:
         checkcut(in);
+        break;
+    case 3:
+        checkengines(in);
         break;
     default:
         checkline(in);
