@@ -19,7 +19,15 @@ struct vec3 {
 struct mesh {
     std::vector<vec3> vertices;
     std::vector<std::array<std::uint32_t, 3>> triangles; // indices into vertices
+    // Every edge is shared by exactly two triangles that run along it in
+    // opposite directions, and the faces wind counter-clockwise seen from
+    // outside: a face turned away from the viewer is then always hidden.
+    bool closed = false;
 };
+
+// Sets m.closed, turning the faces of a closed mesh wound clockwise (seen from
+// outside) round so that all closed meshes wind the same way.
+void orient(mesh &m);
 
 // Coordinates beyond this size are refused: they are almost certainly broken
 // data, and placing them would lose the model's detail to rounding.

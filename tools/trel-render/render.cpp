@@ -82,10 +82,33 @@ void canvas::draw(const mesh &m, const std::vector<screenpoint> &points, const o
     engine_->clear(kind_ == enginekind::xz3d ? exchanged(opts.background)
                                              : colourword(opts.background));
 
-    // Without a depth plane, faces are painted from the farthest to the nearest.
+    const bool faces = opts.style != drawstyle::wire;
+    const bool outlines = opts.style != drawstyle::solid;
     std::vector<std::size_t> order(m.triangles.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
+    const auto towards = [&](std::size_t i) {
+        const screenpoint &a = points[m.triangles[i][0]];
+        const screenpoint &b = points[m.triangles[i][1]];
+        const screenpoint &c = points[m.triangles[i][2]];
+        // Counter-clockwise on the picture, whose rows grow downward.
+        const double cross =
+            (b.column - a.column) * (c.row - a.row) - (b.row - a.row) * (c.column - a.column);
+        return cross < 0.0;
+    };
+    if (faces && m.closed) {
+        // Faces turned away are hidden behind the others. Leaving them out
+        // matters on the outline: there the rasterized edges of a face turned
+        // away and of its visible neighbour differ by a pixel here and there.
+        order.erase(std::remove_if(order.begin(), order.end(),
+                                   [&towards](std::size_t i) { return !towards(i); }),
+                    order.end());
+    } else if (kind_ == enginekind::xz3d) {
+        // On the outline a face turned away lies at the same depth as the
+        // visible one beside it; the depth test keeps the first drawn.
+        std::stable_partition(order.begin(), order.end(), towards);
+    }
     if (kind_ != enginekind::xz3d) {
+        // Without a depth plane, faces are painted from the farthest to the nearest.
         std::vector<double> near(m.triangles.size());
         for (std::size_t i = 0; i < m.triangles.size(); ++i) {
             const auto &t = m.triangles[i];
@@ -95,8 +118,6 @@ void canvas::draw(const mesh &m, const std::vector<screenpoint> &points, const o
                          [&near](std::size_t a, std::size_t b) { return near[a] < near[b]; });
     }
 
-    const bool faces = opts.style != drawstyle::wire;
-    const bool outlines = opts.style != drawstyle::solid;
     // On the 3d engine the outlines in style both go after all faces, lifted
     // towards the viewer; elsewhere each follows its own face.
     const bool lift = faces && outlines && kind_ == enginekind::xz3d;
@@ -128,8 +149,8 @@ void canvas::draw(const mesh &m, const std::vector<screenpoint> &points, const o
         }
     }
     if (lift) {
-        for (const auto &t : m.triangles) {
-            outline(t);
+        for (const std::size_t i : order) {
+            outline(m.triangles[i]);
         }
     }
 }

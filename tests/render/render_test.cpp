@@ -1,0 +1,445 @@
+// trel-render as a user runs it: each test starts the program in a folder of
+// its own, then decodes and checks the PNG files it left there.
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <png.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+struct picture {
+    int width = 0;
+    int height = 0;
+    int channels = 3;
+    std::vector<std::uint8_t> bytes;
+
+    std::array<int, 3> at(int column, int row) const {
+        const std::size_t i = (static_cast<std::size_t>(row) * width + column) * channels;
+        return channels == 1 ? std::array<int, 3>{bytes[i], bytes[i], bytes[i]}
+                             : std::array<int, 3>{bytes[i], bytes[i + 1], bytes[i + 2]};
+    }
+};
+
+// The bounding box of the pixels that differ from the top-left one.
+struct extent {
+    int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
+    long covered = 0;
+};
+
+extent covered(const picture &p) {
+    extent e;
+    const auto background = p.at(0, 0);
+    for (int row = 0; row < p.height; ++row) {
+        for (int column = 0; column < p.width; ++column) {
+            if (p.at(column, row) != background) {
+                e.left = std::min(e.left, column);
+                e.right = std::max(e.right, column);
+                e.top = std::min(e.top, row);
+                e.bottom = std::max(e.bottom, row);
+                ++e.covered;
+            }
+        }
+    }
+    return e;
+}
+
+picture readpng(const fs::path &path) {
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    picture p;
+    if (png_image_begin_read_from_file(&png, path.c_str()) == 0) {
+        ADD_FAILURE() << "cannot read " << path << ": " << png.message;
+        return p;
+    }
+    p.channels = (png.format & PNG_FORMAT_FLAG_COLOR) != 0 ? 3 : 1;
+    png.format = p.channels == 3 ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
+    p.width = static_cast<int>(png.width);
+    p.height = static_cast<int>(png.height);
+    p.bytes.resize(PNG_IMAGE_SIZE(png));
+    if (png_image_finish_read(&png, nullptr, p.bytes.data(), 0, nullptr) == 0) {
+        ADD_FAILURE() << "cannot decode " << path << ": " << png.message;
+    }
+    return p;
+}
+
+// FNV-1a over the size and the decoded samples: the picture, whatever the
+// PNG encoder's compression made of it.
+std::uint64_t pixelhash(const picture &p) {
+    std::uint64_t h = 14695981039346656037ULL;
+    const auto add = [&h](std::uint8_t byte) { h = (h ^ byte) * 1099511628211ULL; };
+    for (const int v : {p.width, p.height}) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            add(static_cast<std::uint8_t>(static_cast<unsigned>(v) >> shift));
+        }
+    }
+    for (const std::uint8_t b : p.bytes) {
+        add(b);
+    }
+    return h;
+}
+
+// A cube of side 2 about the origin, faces wound counter-clockwise seen from outside.
+const double cubevertices[8][3] = {{-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1, -1},
+                                   {-1, -1, 1},  {1, -1, 1},  {1, 1, 1},  {-1, 1, 1}};
+const int cubefaces[12][3] = {{0, 3, 2}, {0, 2, 1}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
+                              {3, 7, 6}, {3, 6, 2}, {0, 4, 7}, {0, 7, 3}, {1, 2, 6}, {1, 6, 5}};
+
+class trelrender : public ::testing::Test {
+  protected:
+    fs::path dir;
+
+    void SetUp() override {
+        std::string name = (fs::temp_directory_path() / "trel-render-test-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(name.data()), nullptr);
+        dir = name;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(dir, ec);
+    }
+
+    result run(const std::vector<std::string> &args) {
+        std::string command = "cd '" + dir.string() + "' && '" TREL_RENDER_PROGRAM "'";
+        for (const std::string &a : args) {
+            command += " '" + a + "'";
+        }
+        command += " >stdout.txt 2>stderr.txt";
+        const int status = std::system(command.c_str());
+        result r;
+        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = slurp("stdout.txt");
+        r.err = slurp("stderr.txt");
+        fs::remove(dir / "stdout.txt");
+        fs::remove(dir / "stderr.txt");
+        return r;
+    }
+
+    std::string slurp(const std::string &name) {
+        std::ifstream in(dir / name, std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    void write(const std::string &name, const std::string &text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+    }
+
+    std::set<std::string> files() {
+        std::set<std::string> names;
+        for (const auto &entry : fs::directory_iterator(dir)) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    // The run fails with status 2 and one line on stderr that mentions
+    // `about`, and leaves the folder as it found it.
+    void refused(const std::vector<std::string> &args, const std::string &about) {
+        const std::set<std::string> before = files();
+        const result r = run(args);
+        EXPECT_EQ(r.status, 2) << r.err;
+        EXPECT_EQ(r.err.rfind("trel-render: ", 0), 0U) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.err.find(about), std::string::npos) << r.err;
+        EXPECT_EQ(files(), before) << r.err;
+    }
+
+    picture render(const std::vector<std::string> &args, const std::string &name = "out.png") {
+        std::vector<std::string> all = args;
+        all.insert(all.end(), {"-o", name});
+        const result r = run(all);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        return readpng(dir / name);
+    }
+};
+
+TEST_F(trelrender, DefaultSceneFillsAndCentresThePicture) {
+    ASSERT_EQ(run({}).status, 0);
+    const picture p = readpng(dir / "render.png");
+    ASSERT_EQ(p.width, 800);
+    ASSERT_EQ(p.height, 600);
+    EXPECT_EQ(p.at(0, 0), (std::array<int, 3>{0x24, 0x2c, 0x3a}));
+    const extent e = covered(p);
+    // The bunny is taller than the picture's shape: its height takes 90%.
+    EXPECT_NEAR(e.bottom - e.top + 1, 540, 3);
+    EXPECT_NEAR((e.top + e.bottom) / 2.0, 300, 2);
+    EXPECT_NEAR((e.left + e.right) / 2.0, 400, 2);
+}
+
+// The default picture, pinned. When the look changes on purpose, the failure
+// message gives the new value; run
+//   trel_render_tests --gtest_filter='*DefaultPixelsPinned*'
+// from the build's tests/render folder and copy it here.
+TEST_F(trelrender, DefaultPixelsPinned) {
+    const picture p = render({});
+    EXPECT_EQ(pixelhash(p), 0x0be295798f0c32a9ULL) << "new value: 0x" << std::hex << pixelhash(p);
+}
+
+TEST_F(trelrender, EveryEngineAndStyleKeepsTheColourChannels) {
+    for (const std::string engine : {"3d", "2d", "2dxy"}) {
+        for (const std::string style : {"solid", "wire", "both"}) {
+            SCOPED_TRACE(engine + " " + style);
+            const picture p =
+                render({"--engine", engine, "--style", style, "--size", "160x120", "--colour",
+                        "#ff0000", "--background", "#0000ff", "--edge-colour", "#00ff00"});
+            ASSERT_EQ(p.width, 160);
+            long red = 0;
+            long green = 0;
+            for (int row = 0; row < p.height; ++row) {
+                for (int column = 0; column < p.width; ++column) {
+                    const auto c = p.at(column, row);
+                    if (c == std::array<int, 3>{0, 0, 255}) {
+                        continue;
+                    }
+                    // Shading scales the mesh's red; the outlines are pure green.
+                    const bool isred = c[0] > 0 && c[1] == 0 && c[2] == 0;
+                    const bool isgreen = c == std::array<int, 3>{0, 255, 0};
+                    ASSERT_TRUE(isred || (style == "both" && isgreen))
+                        << column << "," << row << ": " << c[0] << " " << c[1] << " " << c[2];
+                    (isred ? red : green) += 1;
+                }
+            }
+            EXPECT_GT(red, 1000);
+            EXPECT_EQ(green > 1000, style == "both");
+        }
+    }
+}
+
+// A right triangle with its right angle at the bottom left, twice as tall as
+// wide: seen from the front it must stand upright and unmirrored everywhere.
+TEST_F(trelrender, PicturesAreUprightAndUnmirrored) {
+    write("corner.obj", "v 0 0 0\nv 1 0 0\nv 0 2 0\nf 1 2 3\n");
+    for (const std::string engine : {"3d", "2d", "2dxy"}) {
+        SCOPED_TRACE(engine);
+        const picture p = render({"corner.obj", "--engine", engine, "--view", "0,0"});
+        const extent e = covered(p);
+        EXPECT_NEAR(e.bottom - e.top + 1, 540, 3);
+        EXPECT_NEAR(e.right - e.left + 1, 270, 3);
+        const auto background = p.at(0, 0);
+        EXPECT_NE(p.at(e.left + 5, e.bottom - 5), background);
+        EXPECT_EQ(p.at(e.right - 5, e.top + 5), background);
+    }
+}
+
+// A near vertical strip listed first, crossing a far, tilted horizontal one:
+// the near strip covers the crossing on the engines that shade.
+TEST_F(trelrender, NearFacesHideFarOnes) {
+    write("cross.obj", "v -0.5 -3 2\nv 0.5 -3 2\nv 0.5 3 2\nv -0.5 3 2\n"
+                       "v -3 -0.5 -2.5\nv 3 -0.5 -2.5\nv 3 0.5 -1.5\nv -3 0.5 -1.5\n"
+                       "f 1 2 3\nf 1 3 4\nf 5 6 7\nf 5 7 8\n");
+    for (const std::string engine : {"3d", "2d"}) {
+        SCOPED_TRACE(engine);
+        const picture p = render({"cross.obj", "--engine", engine, "--view", "0,0"});
+        const auto nearstrip = p.at(400, 100);
+        const auto farstrip = p.at(150, 300);
+        ASSERT_NE(nearstrip, farstrip);
+        EXPECT_EQ(p.at(400, 300), nearstrip);
+    }
+}
+
+TEST_F(trelrender, DepthPictureIsBrightNear) {
+    // Two squares facing the viewer, the left one nearer.
+    write("steps.obj", "v -3 -1 1\nv -1 -1 1\nv -1 1 1\nv -3 1 1\n"
+                       "v 1 -1 -1\nv 3 -1 -1\nv 3 1 -1\nv 1 1 -1\n"
+                       "f 1 2 3\nf 1 3 4\nf 5 6 7\nf 5 7 8\n");
+    const result r = run({"steps.obj", "--view", "0,0", "--depth", "depth.png"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const picture colour = readpng(dir / "render.png");
+    const picture depth = readpng(dir / "depth.png");
+    ASSERT_EQ(depth.channels, 1);
+    ASSERT_EQ(depth.width, colour.width);
+    EXPECT_EQ(depth.at(0, 0)[0], 0);
+    EXPECT_EQ(depth.at(200, 300)[0], 255);
+    EXPECT_GT(depth.at(600, 300)[0], 0);
+    EXPECT_LT(depth.at(600, 300)[0], 128);
+    // Drawn exactly where the colour picture is.
+    for (int row = 0; row < depth.height; row += 7) {
+        for (int column = 0; column < depth.width; column += 7) {
+            EXPECT_EQ(depth.at(column, row)[0] != 0, colour.at(column, row) != colour.at(0, 0));
+        }
+    }
+}
+
+TEST_F(trelrender, EveryFormatGivesTheSamePicture) {
+    std::ostringstream obj, off, ply, stl;
+    off << "OFF\n8 12 0\n";
+    ply << "ply\nformat ascii 1.0\nelement vertex 8\nproperty float x\nproperty float y\n"
+           "property float z\nelement face 12\nproperty list uchar int vertex_indices\n"
+           "end_header\n";
+    stl << "solid cube\n";
+    for (const auto &v : cubevertices) {
+        obj << "v " << v[0] << " " << v[1] << " " << v[2] << "\n";
+        off << v[0] << " " << v[1] << " " << v[2] << "\n";
+        ply << v[0] << " " << v[1] << " " << v[2] << "\n";
+    }
+    std::string binary(80, ' ');
+    const auto put = [&binary](const void *data, std::size_t n) {
+        binary.append(static_cast<const char *>(data), n);
+    };
+    const std::uint32_t count = 12;
+    put(&count, 4);
+    for (const auto &f : cubefaces) {
+        obj << "f " << f[0] + 1 << " " << f[1] + 1 << " " << f[2] + 1 << "\n";
+        off << "3 " << f[0] << " " << f[1] << " " << f[2] << "\n";
+        ply << "3 " << f[0] << " " << f[1] << " " << f[2] << "\n";
+        stl << "facet normal 0 0 0\nouter loop\n";
+        const float normal[3] = {0, 0, 0};
+        put(normal, sizeof normal);
+        for (const int i : f) {
+            const auto &v = cubevertices[i];
+            stl << "vertex " << v[0] << " " << v[1] << " " << v[2] << "\n";
+            const float corner[3] = {static_cast<float>(v[0]), static_cast<float>(v[1]),
+                                     static_cast<float>(v[2])};
+            put(corner, sizeof corner);
+        }
+        stl << "endloop\nendfacet\n";
+        const std::uint16_t attributes = 0;
+        put(&attributes, 2);
+    }
+    stl << "endsolid cube\n";
+    write("cube.obj", obj.str());
+    write("cube.off", off.str());
+    write("cube.ply", ply.str());
+    write("cube.stl", stl.str());
+    write("binary.stl", binary);
+
+    const picture reference = render({"cube.obj", "--size", "200x200"});
+    const extent e = covered(reference);
+    EXPECT_GT(e.covered, 10000);
+    // A closed mesh shows only faces turned towards the viewer: every shade
+    // covers a good part of a face, with no specks of hidden faces on the outline.
+    std::map<std::array<int, 3>, long> shades;
+    for (int row = 0; row < reference.height; ++row) {
+        for (int column = 0; column < reference.width; ++column) {
+            ++shades[reference.at(column, row)];
+        }
+    }
+    for (const auto &[shade, count] : shades) {
+        EXPECT_GT(count, 1000) << shade[0] << " " << shade[1] << " " << shade[2];
+    }
+    // Wound the other way round, it is the same cube.
+    std::string inverted = obj.str();
+    for (const auto &f : cubefaces) {
+        const std::string face = "f " + std::to_string(f[0] + 1) + " " + std::to_string(f[1] + 1) +
+                                 " " + std::to_string(f[2] + 1) + "\n";
+        inverted.replace(inverted.find(face), face.size(),
+                         "f " + std::to_string(f[0] + 1) + " " + std::to_string(f[2] + 1) + " " +
+                             std::to_string(f[1] + 1) + "\n");
+    }
+    write("inverted.obj", inverted);
+    for (const std::string name :
+         {"inverted.obj", "cube.off", "cube.ply", "cube.stl", "binary.stl"}) {
+        SCOPED_TRACE(name);
+        const picture p = render({name, "--size", "200x200"});
+        EXPECT_EQ(p.bytes, reference.bytes);
+    }
+}
+
+TEST_F(trelrender, TurntableWritesNumberedFrames) {
+    const result r = run({"--frames", "2", "--size", "200x150", "-o", "spin.png", "--depth",
+                          "depth.png", "--stats"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(files(), (std::set<std::string>{"depth-000.png", "depth-001.png", "spin-000.png",
+                                              "spin-001.png"}));
+    EXPECT_NE(r.out.find("triangles: 3674"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("frames: 2"), std::string::npos) << r.out;
+    // Stderr is not a terminal here: no progress bar.
+    EXPECT_EQ(r.err, "");
+    const picture front = readpng(dir / "spin-000.png");
+    const picture back = readpng(dir / "spin-001.png");
+    ASSERT_EQ(front.width, 200);
+    EXPECT_NE(front.bytes, back.bytes);
+    // Half a turn mirrors the outline, so the covered areas match closely.
+    const double a = static_cast<double>(covered(front).covered);
+    const double b = static_cast<double>(covered(back).covered);
+    EXPECT_NEAR(a / b, 1.0, 0.05);
+}
+
+TEST_F(trelrender, VersionAndHelp) {
+    const result version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "0.9.1\n");
+    const result help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--engine"), std::string::npos);
+    EXPECT_EQ(files(), std::set<std::string>{});
+}
+
+TEST_F(trelrender, BadMeshesAreRefused) {
+    write("empty.obj", "");
+    write("points.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\n");
+    write("text.stl", "These are not the triangles you are looking for.\n");
+    write("nan.obj", "v nan 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    write("huge.obj", "v 1e30 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    write("infinite.off", "OFF\n3 1 0\n1e300 0 0\n1 0 0\n0 1 0\n3 0 1 2\n");
+    refused({"missing.obj"}, "No such file");
+    refused({"empty.obj"}, "empty.obj");
+    refused({"points.obj"}, "points.obj");
+    refused({"text.stl"}, "text.stl");
+    refused({"nan.obj"}, "not a number");
+    refused({"huge.obj"}, "beyond");
+    refused({"infinite.off"}, "beyond");
+    fs::create_directory(dir / "folder.obj");
+    refused({"folder.obj"}, "folder");
+    if (::geteuid() != 0) { // root reads any file
+        write("secret.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+        fs::permissions(dir / "secret.obj", fs::perms::none);
+        refused({"secret.obj"}, "Permission denied");
+    }
+}
+
+TEST_F(trelrender, BadOptionsAreRefused) {
+    for (const std::string size : {"0x600", "800x0", "-800x600", "800x-1", "wide", "800", "80ax600",
+                                   "4097x600", "800x5000", "800x600x1"}) {
+        refused({"--size", size}, "size");
+    }
+    refused({"--frobnicate"}, "--frobnicate");
+    refused({"--engine", "4d"}, "4d");
+    refused({"--style", "dotted"}, "dotted");
+    refused({"--frames", "0"}, "frames");
+    refused({"--view", "30"}, "view");
+    refused({"--view", "0,91"}, "view");
+    refused({"--colour", "#12345"}, "colour");
+    refused({"--engine", "2d", "--depth", "depth.png"}, "3d");
+}
+
+TEST_F(trelrender, UnwritableOutputsAreRefused) {
+    refused({"-o", "missing/out.png"}, "missing");
+    write("file", "");
+    refused({"-o", "file/out.png"}, "file");
+    refused({"--depth", "missing/depth.png"}, "missing");
+    fs::create_directory(dir / "out.png");
+    refused({"-o", "out.png"}, "folder");
+    fs::remove(dir / "out.png");
+    if (::geteuid() != 0) { // root writes into any folder
+        fs::create_directory(dir / "locked");
+        fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+        refused({"-o", "locked/out.png"}, "locked");
+    }
+}
+
+} // namespace
