@@ -105,6 +105,51 @@ const double cubevertices[8][3] = {{-1, -1, -1}, {1, -1, -1}, {1, 1, -1}, {-1, 1
 const int cubefaces[12][3] = {{0, 3, 2}, {0, 2, 1}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
                               {3, 7, 6}, {3, 6, 2}, {0, 4, 7}, {0, 7, 3}, {1, 2, 6}, {1, 6, 5}};
 
+std::string base64(const std::string &bytes) {
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+        std::uint32_t group = 0;
+        for (std::size_t k = 0; k < 3; ++k) {
+            group = group << 8 | (k < n ? static_cast<std::uint8_t>(bytes[i + k]) : 0U);
+        }
+        for (std::size_t k = 0; k < 4; ++k) {
+            out += k <= n ? digits[(group >> (18 - 6 * k)) & 63U] : '=';
+        }
+    }
+    return out;
+}
+
+// The cube as a glTF scene whose node stretches it to twice its height.
+std::string tallcubegltf() {
+    std::string buffer;
+    for (const auto &v : cubevertices) {
+        for (const double c : v) {
+            const auto f = static_cast<float>(c);
+            buffer.append(reinterpret_cast<const char *>(&f), sizeof f);
+        }
+    }
+    for (const auto &f : cubefaces) {
+        for (const int i : f) {
+            const auto index = static_cast<std::uint16_t>(i);
+            buffer.append(reinterpret_cast<const char *>(&index), sizeof index);
+        }
+    }
+    std::ostringstream gltf;
+    gltf << R"({"asset": {"version": "2.0"}, "scene": 0, "scenes": [{"nodes": [0]}],
+        "nodes": [{"mesh": 0, "scale": [1, 2, 1]}],
+        "meshes": [{"primitives": [{"attributes": {"POSITION": 0}, "indices": 1}]}],
+        "buffers": [{"byteLength": 168, "uri": "data:application/octet-stream;base64,)"
+         << base64(buffer) << R"("}],
+        "bufferViews": [{"buffer": 0, "byteOffset": 0, "byteLength": 96},
+                        {"buffer": 0, "byteOffset": 96, "byteLength": 72}],
+        "accessors": [{"bufferView": 0, "componentType": 5126, "count": 8, "type": "VEC3",
+                       "min": [-1, -1, -1], "max": [1, 1, 1]},
+                      {"bufferView": 1, "componentType": 5123, "count": 36, "type": "SCALAR"}]})";
+    return gltf.str();
+}
+
 class trelrender : public ::testing::Test {
   protected:
     fs::path dir;
@@ -357,6 +402,25 @@ TEST_F(trelrender, EveryFormatGivesTheSamePicture) {
         const picture p = render({name, "--size", "200x200"});
         EXPECT_EQ(p.bytes, reference.bytes);
     }
+}
+
+// glTF, with the node's transform applied: the same picture as the stretched
+// cube written out as OBJ.
+TEST_F(trelrender, GltfNodesAreTransformed) {
+    std::ostringstream obj;
+    for (const auto &v : cubevertices) {
+        obj << "v " << v[0] << " " << 2 * v[1] << " " << v[2] << "\n";
+    }
+    for (const auto &f : cubefaces) {
+        obj << "f " << f[0] + 1 << " " << f[1] + 1 << " " << f[2] + 1 << "\n";
+    }
+    write("tall.obj", obj.str());
+    write("tall.gltf", tallcubegltf());
+    const picture reference = render({"tall.obj", "--size", "200x200"});
+    const extent e = covered(reference);
+    EXPECT_GT(e.bottom - e.top, 2 * (e.right - e.left) - 80);
+    const picture p = render({"tall.gltf", "--size", "200x200"});
+    EXPECT_EQ(p.bytes, reference.bytes);
 }
 
 TEST_F(trelrender, TurntableWritesNumberedFrames) {

@@ -152,9 +152,7 @@ std::optional<int> parseoptions(int argc, char **argv, options &opts) {
         ->capture_default_str();
     app.add_option("--size", size, "Picture size WIDTHxHEIGHT, at most 4096x4096")
         ->capture_default_str();
-    app.add_option("--view", view,
-                   "AZIMUTH,ELEVATION in degrees (default -30,15); use --view=-10,5 for a "
-                   "negative azimuth");
+    app.add_option("--view", view, "AZIMUTH,ELEVATION in degrees (default -30,15)");
     app.add_option("--colour,--color", colour, "Mesh colour, #rrggbb or a name (default #f2d0a6)");
     app.add_option("--background", background, "Background colour (default #242c3a)");
     app.add_option("--edge-colour,--edge-color", edgecolour,
