@@ -95,7 +95,18 @@ void span(const surface &s, std::uint32_t word, int row, int left, int count, fi
     const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(row) * s.stride + left;
     const int n = right - left + 1;
     if constexpr (!Depth) {
-        std::fill_n(s.pixels + off, n, word);
+        std::uint32_t *px = s.pixels + off;
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+        // A long span takes the string store, which writes whole cache lines
+        // without reading them first; below about 160 pixels its start-up
+        // costs more than the vector loop.
+        if (n >= 160) {
+            auto count = static_cast<std::size_t>(n);
+            __asm__ volatile("rep stosl" : "+D"(px), "+c"(count) : "a"(word) : "memory");
+            return;
+        }
+#endif
+        std::fill_n(px, n, word);
     } else {
 #if defined(__SSE2__)
         depthspansse2(s.pixels + off, s.zbuf + off, n, z0, step, word);
