@@ -16,9 +16,10 @@
 // origin; `edges` are the half width and half height.
 inline double decodecoordinate(FuzzedDataProvider &in, int reach, const int (&edges)[2]) {
     static constexpr double huge[] = {
-        1e6,           -1e6,         1e9,           -1e9,     1.4e9,   -1.4e9,       1073741824.0,
-        -1073741824.0, 2147483648.0, -2147483649.0, 9.3e18,   -9.3e18, 1e12,         -1e12,
-        1e300,         -1e300,       DBL_MAX,       -DBL_MAX, DBL_MIN, -DBL_TRUE_MIN};
+        1e6,          -1e6,          1e9,     -1e9,          1399999999.0, 1.4e9,
+        1400000001.0, -1399999999.0, -1.4e9,  -1400000001.0, 1073741824.0, -1073741824.0,
+        2147483648.0, -2147483649.0, 9.3e18,  -9.3e18,       1e12,         -1e12,
+        1e300,        -1e300,        DBL_MAX, -DBL_MAX,      DBL_MIN,      -DBL_TRUE_MIN};
     static constexpr double inf = std::numeric_limits<double>::infinity();
     switch (in.ConsumeIntegralInRange<int>(0, 15)) {
     case 0:
