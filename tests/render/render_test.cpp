@@ -460,7 +460,9 @@ TEST_F(trelrender, BadMeshesAreRefused) {
     write("nan.obj", "v nan 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
     write("huge.obj", "v 1e30 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
     write("infinite.off", "OFF\n3 1 0\n1e300 0 0\n1 0 0\n0 1 0\n3 0 1 2\n");
+    write("point.obj", "v 1 1 1\nv 1 1 1\nv 1 1 1\nf 1 2 3\n");
     refused({"missing.obj"}, "No such file");
+    refused({"point.obj"}, "no extent");
     refused({"empty.obj"}, "empty.obj");
     refused({"points.obj"}, "points.obj");
     refused({"text.stl"}, "text.stl");

@@ -1,5 +1,6 @@
 #include "mesh.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -109,6 +110,12 @@ mesh fromscene(const aiScene *scene, const std::string &name, const std::string 
                 throw failure("mesh '" + name + "' has a coordinate beyond +-1e15");
             }
         }
+    }
+    const vec3 &first = out.vertices.front();
+    if (std::all_of(out.vertices.begin(), out.vertices.end(), [&first](const vec3 &v) {
+            return v.x == first.x && v.y == first.y && v.z == first.z;
+        })) {
+        throw failure("mesh '" + name + "' has no extent: all its vertices are one point");
     }
     orient(out);
     return out;
