@@ -58,7 +58,8 @@ int run(const options &opts) {
 
     std::vector<rotation> views;
     for (int k = 0; k < frames; ++k) {
-        views.push_back(rotation::view(opts.azimuth + 360.0 * k / frames, opts.elevation));
+        views.push_back(
+            rotation::view(opts.azimuth + 360.0 * k / frames, opts.elevation, opts.zup));
     }
     const placement fitted = fit(m, views, opts.width, opts.height);
 

@@ -138,6 +138,7 @@ std::optional<int> parseoptions(int argc, char **argv, options &opts) {
     std::string colour;
     std::string background;
     std::string edgecolour;
+    std::string up = "y";
 
     app.add_option("MESH", opts.mesh,
                    "Mesh to draw: OBJ, STL, PLY, OFF, glTF and whatever else "
@@ -153,6 +154,9 @@ std::optional<int> parseoptions(int argc, char **argv, options &opts) {
     app.add_option("--size", size, "Picture size WIDTHxHEIGHT, at most 4096x4096")
         ->capture_default_str();
     app.add_option("--view", view, "AZIMUTH,ELEVATION in degrees (default -30,15)");
+    app.add_option("--up", up, "The model's up axis: y (OBJ, glTF) or z (common in STL)")
+        ->check(CLI::IsMember({"y", "z"}))
+        ->capture_default_str();
     app.add_option("--colour,--color", colour, "Mesh colour, #rrggbb or a name (default #f2d0a6)");
     app.add_option("--background", background, "Background colour (default #242c3a)");
     app.add_option("--edge-colour,--edge-color", edgecolour,
@@ -183,6 +187,7 @@ std::optional<int> parseoptions(int argc, char **argv, options &opts) {
                                  : (engine == "2dxy" ? enginekind::xy2d : enginekind::xz3d);
     opts.style =
         style == "wire" ? drawstyle::wire : (style == "both" ? drawstyle::both : drawstyle::solid);
+    opts.zup = up == "z";
     parsesize(size, opts.width, opts.height);
     if (!view.empty()) {
         parseview(view, opts.azimuth, opts.elevation);
@@ -198,6 +203,9 @@ std::optional<int> parseoptions(int argc, char **argv, options &opts) {
     }
     if (opts.output.empty()) {
         throw failure("the output name is empty");
+    }
+    if (opts.depth == opts.output) {
+        throw failure("the picture and the depth picture would both be '" + opts.output + "'");
     }
     if (!opts.depth.empty() && opts.engine != enginekind::xz3d) {
         throw failure("--depth needs the 3d engine: only it keeps a depth plane");

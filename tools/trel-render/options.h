@@ -31,6 +31,7 @@ struct options {
     int height = 600;
     double azimuth = -30.0; // degrees, turning the model about its vertical axis
     double elevation = 15.0;
+    bool zup = false; // the model's Z axis is up rather than its Y axis
     rgb colour{0xf2, 0xd0, 0xa6};
     rgb background{0x24, 0x2c, 0x3a};
     rgb edgecolour{0x14, 0x14, 0x14}; // the outlines drawn over faces in style both

@@ -7,7 +7,7 @@
 
 namespace render {
 
-rotation rotation::view(double azimuthdegrees, double elevationdegrees) {
+rotation rotation::view(double azimuthdegrees, double elevationdegrees, bool zup) {
     const double az = azimuthdegrees * std::numbers::pi / 180.0;
     const double el = elevationdegrees * std::numbers::pi / 180.0;
     const double ca = std::cos(az);
@@ -26,6 +26,14 @@ rotation rotation::view(double azimuthdegrees, double elevationdegrees) {
     r.m[2][0] = sa * ce;
     r.m[2][1] = se;
     r.m[2][2] = ca * ce;
+    if (zup) {
+        // Model (x, y, z) is first taken to (x, z, -y): a quarter turn about X.
+        for (auto &row : r.m) {
+            const double y = row[1];
+            row[1] = -row[2];
+            row[2] = y;
+        }
+    }
     return r;
 }
 

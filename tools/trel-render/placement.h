@@ -11,14 +11,15 @@
 
 namespace render {
 
-// Turns model coordinates (Y up, the viewer on +Z) into view coordinates
-// x = right, y = up, z = toward the viewer: first about the vertical axis by
-// the azimuth (the viewer walks round to the model's +X side as it grows),
-// then about the horizontal axis by the elevation (the viewer rises).
+// Turns model coordinates (Y up and the viewer on +Z; or, for a model with Z
+// up, the viewer on -Y) into view coordinates x = right, y = up, z = toward
+// the viewer: first about the vertical axis by the azimuth (the viewer walks
+// round to the model's +X side as it grows), then about the horizontal axis by
+// the elevation (the viewer rises).
 struct rotation {
     double m[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
 
-    static rotation view(double azimuthdegrees, double elevationdegrees);
+    static rotation view(double azimuthdegrees, double elevationdegrees, bool zup = false);
     vec3 apply(const vec3 &v) const;
 };
 
