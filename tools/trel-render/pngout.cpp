@@ -1,20 +1,67 @@
 #include "pngout.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
 #include <png.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "failure.h"
 
 namespace render {
+
+// The temporary files of the run, for removal when a signal ends it. Entries
+// are only ever added, at the head, and stay reachable until the program ends;
+// `live` is cleared once the file has been renamed or removed.
+struct temporaryfile {
+    char *path;
+    volatile std::sig_atomic_t live;
+    temporaryfile *next;
+};
+
 namespace {
 
 namespace fs = std::filesystem;
+
+std::atomic<temporaryfile *> temporaries{nullptr};
+
+extern "C" void interrupted(int signal) {
+    for (temporaryfile *t = temporaries.load(); t != nullptr; t = t->next) {
+        if (t->live != 0) {
+            ::unlink(t->path);
+        }
+    }
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+void catchsignals() {
+    static const bool caught = [] {
+        struct sigaction action {};
+        action.sa_handler = interrupted;
+        sigemptyset(&action.sa_mask);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            ::sigaction(signal, &action, nullptr);
+        }
+        return true;
+    }();
+    (void)caught;
+}
+
+temporaryfile *remember(const std::string &path) {
+    catchsignals();
+    auto *t = new temporaryfile{new char[path.size() + 1], 1, temporaries.load()};
+    std::memcpy(t->path, path.c_str(), path.size() + 1);
+    while (!temporaries.compare_exchange_weak(t->next, t)) {
+    }
+    return t;
+}
 
 fs::path folderof(const std::string &path) {
     const fs::path parent = fs::path(path).parent_path();
@@ -69,6 +116,7 @@ void checkwritable(const std::string &path) {
 pngset::~pngset() {
     for (const pending &f : files_) {
         std::remove(f.renamed ? f.path.c_str() : f.temporary.c_str());
+        f.signalled->live = 0;
     }
 }
 
@@ -79,7 +127,7 @@ void pngset::add(const std::string &path, const image &picture) {
     if (fd < 0) {
         throw failure("cannot write '" + path + "': " + std::strerror(errno));
     }
-    files_.push_back({name, path, false});
+    files_.push_back({name, path, false, remember(name)});
     ::fchmod(fd, filemode());
     std::FILE *file = ::fdopen(fd, "wb");
     if (file == nullptr) {
@@ -106,6 +154,7 @@ void pngset::commit() {
             throw failure("cannot write '" + f.path + "': " + std::strerror(errno));
         }
         f.renamed = true;
+        f.signalled->live = 0;
     }
     files_.clear();
 }

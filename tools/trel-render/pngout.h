@@ -11,6 +11,9 @@
 
 namespace render {
 
+// A temporary file as the signal handler sees it.
+struct temporaryfile;
+
 // Throws failure when `path` cannot be written: its folder is missing, is
 // not a folder, or is not writable, or `path` is itself a folder.
 void checkwritable(const std::string &path);
@@ -34,6 +37,7 @@ class pngset {
         std::string temporary;
         std::string path;
         bool renamed = false;
+        temporaryfile *signalled = nullptr; // its entry for the signal handler
     };
     std::vector<pending> files_;
 };
