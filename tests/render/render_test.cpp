@@ -235,10 +235,11 @@ TEST_F(trelrender, DefaultSceneFillsAndCentresThePicture) {
     EXPECT_NEAR((e.left + e.right) / 2.0, 400, 2);
 }
 
-// The default picture, pinned. When the look changes on purpose, the failure
-// message gives the new value; run
-//   trel_render_tests --gtest_filter='*DefaultPixelsPinned*'
-// from the build's tests/render folder and copy it here.
+// The default picture, pinned by a hash of its decoded pixels (not of the PNG
+// file, whose bytes depend on the zlib at hand). When the look changes on
+// purpose, run
+//   BUILD/bin/trel_render_tests --gtest_filter='*DefaultPixelsPinned*'
+// and copy the new value from its failure message here.
 TEST_F(trelrender, DefaultPixelsPinned) {
     const picture p = render({});
     EXPECT_EQ(pixelhash(p), 0x0be295798f0c32a9ULL) << "new value: 0x" << std::hex << pixelhash(p);

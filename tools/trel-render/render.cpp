@@ -196,8 +196,12 @@ image canvas::depth() const {
             }
         }
     }
-    // The drawn depths are stretched over 48 (farthest) to 255 (nearest).
-    const int span = std::max(1, nearest - farthest);
+    // The drawn depths are stretched over 48 (farthest) to 255 (nearest); a
+    // picture at one depth is all nearest.
+    if (nearest == farthest) {
+        --farthest;
+    }
+    const int span = nearest - farthest;
     std::size_t k = 0;
     for (int row = 0; row < height_; ++row) {
         for (int column = 0; column < width_; ++column) {
