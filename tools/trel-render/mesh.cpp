@@ -9,6 +9,7 @@
 #include <limits>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
@@ -23,47 +24,57 @@ namespace {
 constexpr unsigned importflags = aiProcess_Triangulate | aiProcess_JoinIdenticalVertices |
                                  aiProcess_SortByPType | aiProcess_ValidateDataStructure;
 
-// Appends the triangles of every mesh under `node`, moved by the transforms
-// from the root down to it.
-void gather(const aiScene &scene, const aiNode &node, const aiMatrix4x4 &parent, mesh &out) {
-    const aiMatrix4x4 transform = parent * node.mTransformation;
-    for (unsigned i = 0; i < node.mNumMeshes; ++i) {
-        if (node.mMeshes[i] >= scene.mNumMeshes) {
-            continue;
+// Appends the triangles of one mesh, moved by `transform`.
+void gathermesh(const aiMesh &m, const aiMatrix4x4 &transform, mesh &out) {
+    if (m.mVertices == nullptr ||
+        out.vertices.size() + m.mNumVertices > std::numeric_limits<std::uint32_t>::max()) {
+        return;
+    }
+    const auto base = static_cast<std::uint32_t>(out.vertices.size());
+    for (unsigned v = 0; v < m.mNumVertices; ++v) {
+        // The transform is applied in doubles: model coordinates can be large.
+        const aiVector3D &p = m.mVertices[v];
+        const auto row = [&transform, &p](int r) {
+            return static_cast<double>(transform[r][0]) * p.x +
+                   static_cast<double>(transform[r][1]) * p.y +
+                   static_cast<double>(transform[r][2]) * p.z +
+                   static_cast<double>(transform[r][3]);
+        };
+        out.vertices.push_back({row(0), row(1), row(2)});
+    }
+    for (unsigned f = 0; f < m.mNumFaces; ++f) {
+        const aiFace &face = m.mFaces[f];
+        if (face.mNumIndices != 3) {
+            continue; // points and lines have no surface to draw
         }
-        const aiMesh &m = *scene.mMeshes[node.mMeshes[i]];
-        if (m.mVertices == nullptr ||
-            out.vertices.size() + m.mNumVertices > std::numeric_limits<std::uint32_t>::max()) {
-            continue;
-        }
-        const auto base = static_cast<std::uint32_t>(out.vertices.size());
-        for (unsigned v = 0; v < m.mNumVertices; ++v) {
-            // The transform is applied in doubles: model coordinates can be large.
-            const aiVector3D &p = m.mVertices[v];
-            const auto row = [&transform, &p](int r) {
-                return static_cast<double>(transform[r][0]) * p.x +
-                       static_cast<double>(transform[r][1]) * p.y +
-                       static_cast<double>(transform[r][2]) * p.z +
-                       static_cast<double>(transform[r][3]);
-            };
-            out.vertices.push_back({row(0), row(1), row(2)});
-        }
-        for (unsigned f = 0; f < m.mNumFaces; ++f) {
-            const aiFace &face = m.mFaces[f];
-            if (face.mNumIndices != 3) {
-                continue; // points and lines have no surface to draw
-            }
-            const unsigned a = face.mIndices[0];
-            const unsigned b = face.mIndices[1];
-            const unsigned c = face.mIndices[2];
-            if (a < m.mNumVertices && b < m.mNumVertices && c < m.mNumVertices) {
-                out.triangles.push_back({base + a, base + b, base + c});
-            }
+        const unsigned a = face.mIndices[0];
+        const unsigned b = face.mIndices[1];
+        const unsigned c = face.mIndices[2];
+        if (a < m.mNumVertices && b < m.mNumVertices && c < m.mNumVertices) {
+            out.triangles.push_back({base + a, base + b, base + c});
         }
     }
-    for (unsigned i = 0; i < node.mNumChildren; ++i) {
-        if (node.mChildren[i] != nullptr) {
-            gather(scene, *node.mChildren[i], transform, out);
+}
+
+// Appends the triangles of every mesh in the node tree, each moved by the
+// transforms from the root down to its node. The tree is walked with a stack
+// of its own: a file may nest nodes deeper than the program's stack allows.
+void gather(const aiScene &scene, mesh &out) {
+    std::vector<std::pair<const aiNode *, aiMatrix4x4>> pending{{scene.mRootNode, aiMatrix4x4()}};
+    while (!pending.empty()) {
+        const auto [node, parent] = pending.back();
+        pending.pop_back();
+        const aiMatrix4x4 transform = parent * node->mTransformation;
+        for (unsigned i = 0; i < node->mNumMeshes; ++i) {
+            if (node->mMeshes[i] < scene.mNumMeshes && scene.mMeshes[node->mMeshes[i]] != nullptr) {
+                gathermesh(*scene.mMeshes[node->mMeshes[i]], transform, out);
+            }
+        }
+        // Children go on in reverse, so that they come off in the file's order.
+        for (unsigned i = node->mNumChildren; i-- > 0;) {
+            if (node->mChildren[i] != nullptr) {
+                pending.emplace_back(node->mChildren[i], transform);
+            }
         }
     }
 }
@@ -81,7 +92,7 @@ mesh fromscene(const aiScene *scene, const std::string &name, const std::string 
     }
     mesh out;
     if (scene->mRootNode != nullptr) {
-        gather(*scene, *scene->mRootNode, aiMatrix4x4(), out);
+        gather(*scene, out);
     }
     if (out.triangles.empty()) {
         throw failure("mesh '" + name + "' has no triangles");
