@@ -36,16 +36,24 @@ void depthspanscalar(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed 
 // stored back unchanged.
 void depthspansse2(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed step,
                    std::uint32_t word) {
+    if (n < 8) {
+        depthspanscalar(px, zb, n, z, step, word);
+        return;
+    }
     const auto lane = [](fixed v) { return static_cast<int>(v); };
-    __m128i zlo = _mm_setr_epi32(lane(z), lane(z + step), lane(z + 2 * step), lane(z + 3 * step));
-    __m128i zhi = _mm_add_epi32(zlo, _mm_set1_epi32(lane(4 * step)));
-    const __m128i step8 = _mm_set1_epi32(lane(8 * step));
     const __m128i colour = _mm_set1_epi32(lane(word));
-    int i = 0;
-    for (; i + 8 <= n; i += 8) {
-        const __m128i d = _mm_packs_epi32(_mm_srai_epi32(zlo, 16), _mm_srai_epi32(zhi, 16));
-        auto *zp = reinterpret_cast<__m128i *>(zb + i);
-        auto *pp = reinterpret_cast<__m128i *>(px + i);
+    const __m128i step8 = _mm_set1_epi32(lane(8 * step));
+    // The accumulators of pixels at to at + 3 and at + 4 to at + 7.
+    const auto lanesat = [&](int at, __m128i &lo, __m128i &hi) {
+        const fixed first = z + static_cast<fixed>(at) * step;
+        lo = _mm_setr_epi32(lane(first), lane(first + step), lane(first + 2 * step),
+                            lane(first + 3 * step));
+        hi = _mm_add_epi32(lo, _mm_set1_epi32(lane(4 * step)));
+    };
+    const auto eight = [&](int at, __m128i lo, __m128i hi) {
+        const __m128i d = _mm_packs_epi32(_mm_srai_epi32(lo, 16), _mm_srai_epi32(hi, 16));
+        auto *zp = reinterpret_cast<__m128i *>(zb + at);
+        auto *pp = reinterpret_cast<__m128i *>(px + at);
         const __m128i old = _mm_loadu_si128(zp);
         const __m128i pass = _mm_cmpgt_epi16(d, old);
         const int mask = _mm_movemask_epi8(pass);
@@ -63,10 +71,23 @@ void depthspansse2(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed st
             _mm_storeu_si128(
                 pp + 1, select(_mm_unpackhi_epi16(pass, pass), colour, _mm_loadu_si128(pp + 1)));
         }
+    };
+    __m128i zlo;
+    __m128i zhi;
+    lanesat(0, zlo, zhi);
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        eight(i, zlo, zhi);
         zlo = _mm_add_epi32(zlo, step8);
         zhi = _mm_add_epi32(zhi, step8);
     }
-    depthspanscalar(px + i, zb + i, n - i, z + static_cast<fixed>(i) * step, step, word);
+    if (i < n) {
+        // The last eight pixels, overlapping some already done. The test is
+        // strict, so those fail now and keep what they hold: a pixel written
+        // above holds exactly the depth it is tested with again.
+        lanesat(n - 8, zlo, zhi);
+        eight(n - 8, zlo, zhi);
+    }
 }
 #endif
 
