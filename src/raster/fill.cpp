@@ -11,7 +11,10 @@
 #include "fixed.h"
 
 namespace trel::detail {
-namespace {
+
+// The depth span forms have external linkage so that the library's own tests
+// can check each vector form against depthspanscalar; fill.h leaves them out,
+// as no other part of the library calls them.
 
 // The depth-tested pixels of one span, one at a time: pixel i has depth
 // whole(z + i * step) and is written, colour and depth, only where that is
@@ -33,15 +36,52 @@ void depthspanscalar(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed 
 // Eight pixels at a time. The whole part of a 32-bit accumulator always fits
 // in 16 bits, so the saturating pack keeps it as it is, and the signed 16-bit
 // comparison is the scalar one. Lanes that fail keep what they hold: they are
-// stored back unchanged.
+// stored back unchanged. Spans of four to seven pixels take two blocks of
+// four, shorter ones a loop without a branch on the test.
 void depthspansse2(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed step,
                    std::uint32_t word) {
-    if (n < 8) {
-        depthspanscalar(px, zb, n, z, step, word);
-        return;
-    }
     const auto lane = [](fixed v) { return static_cast<int>(v); };
     const __m128i colour = _mm_set1_epi32(lane(word));
+    if (n < 8) {
+        if (n < 4) {
+            // Both words are stored whatever the test gives, so that the
+            // test needs no branch.
+            for (int i = 0; i < n; ++i) {
+                const std::int32_t d = whole(z);
+                const std::int16_t old = zb[i];
+                const bool pass = d > old;
+                zb[i] = pass ? static_cast<std::int16_t>(d) : old;
+                px[i] = pass ? word : px[i];
+                z += step;
+            }
+            return;
+        }
+        // Four pixels from `at`, then the last four, overlapping as below.
+        const auto four = [&](int at) {
+            const fixed first = z + static_cast<fixed>(at) * step;
+            const __m128i acc = _mm_setr_epi32(lane(first), lane(first + step),
+                                               lane(first + 2 * step), lane(first + 3 * step));
+            const __m128i d = _mm_packs_epi32(_mm_srai_epi32(acc, 16), _mm_setzero_si128());
+            auto *zp = reinterpret_cast<__m128i *>(zb + at);
+            auto *pp = reinterpret_cast<__m128i *>(px + at);
+            const __m128i old = _mm_loadl_epi64(zp);
+            const __m128i pass = _mm_cmpgt_epi16(d, old);
+            const int mask = _mm_movemask_epi8(pass) & 0xFF;
+            if (mask == 0xFF) {
+                _mm_storel_epi64(zp, d);
+                _mm_storeu_si128(pp, colour);
+            } else if (mask != 0) {
+                _mm_storel_epi64(zp,
+                                 _mm_or_si128(_mm_and_si128(pass, d), _mm_andnot_si128(pass, old)));
+                const __m128i wide = _mm_unpacklo_epi16(pass, pass);
+                _mm_storeu_si128(pp, _mm_or_si128(_mm_and_si128(wide, colour),
+                                                  _mm_andnot_si128(wide, _mm_loadu_si128(pp))));
+            }
+        };
+        four(0);
+        four(n - 4);
+        return;
+    }
     const __m128i step8 = _mm_set1_epi32(lane(8 * step));
     // The accumulators of pixels at to at + 3 and at + 4 to at + 7.
     const auto lanesat = [&](int at, __m128i &lo, __m128i &hi) {
@@ -90,6 +130,8 @@ void depthspansse2(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed st
     }
 }
 #endif
+
+namespace {
 
 // Writes one span of `count` + 1 pixels from column `left` of `row`, with
 // depth z0 at the left end rising by `step` per pixel. The span is limited to
