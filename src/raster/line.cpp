@@ -36,27 +36,23 @@ template <class Pen> void walkline(const surface &s, int x1, int y1, int x2, int
     if (dx >= ady && dx > 0) {
         const int r = s.rcp[dx];
         pen.start(off, swapped, r);
-        // |dy * r| <= 65536, so the row moves by at most one per column.
+        // |dy * r| <= 65536, so the row moves by at most one per column, in
+        // the direction of dy: the whole part of the accumulator counts the
+        // rows moved (negatively upward), and gives the offset without a
+        // branch.
         const fixed step = times(dy, r);
-        std::int32_t row = 0;
         for (int k = 1; k <= dx; ++k) {
             acc += step;
-            const std::int32_t next = whole(acc);
-            off += 1 + (next != row ? rowstep : 0);
-            row = next;
-            pen.next(off);
+            pen.next(off + k + static_cast<std::ptrdiff_t>(whole(acc)) * s.stride);
         }
     } else if (dy != 0) {
         const int r = s.rcp[ady];
         pen.start(off, swapped, r);
+        // Likewise the whole part counts the columns moved to the right.
         const fixed step = times(dx, r);
-        std::int32_t column = 0;
         for (int k = 1; k <= ady; ++k) {
             acc += step;
-            const std::int32_t next = whole(acc);
-            off += rowstep + (next != column ? 1 : 0);
-            column = next;
-            pen.next(off);
+            pen.next(off + k * rowstep + whole(acc));
         }
     } else {
         pen.start(off, swapped, 0);
