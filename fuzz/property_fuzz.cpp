@@ -10,6 +10,8 @@
 //   - a line between two points inside the picture writes exactly the pixels
 //     of the closed form of its 16.16 stepper, and the depth-tested line the
 //     same pixels with the depths of that closed form;
+//   - every vector form of the depth span writes the same words as the
+//     scalar form;
 //   - the flat-shaded and the depth engine draw the same pixels for the same
 //     triangles and lines whenever every depth passes.
 // Any difference aborts with the inputs that caused it.
@@ -27,9 +29,20 @@
 
 #include "clip/clip.h"
 #include "raster/fill.h"
+#include "raster/fixed.h"
 #include "raster/line.h"
 #include "values.h"
 #include <trel/trel.h>
+
+namespace trel::detail {
+// The depth span forms, which fill.h leaves out.
+void depthspanscalar(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed step,
+                     std::uint32_t word);
+#if defined(__SSE2__)
+void depthspansse2(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed step,
+                   std::uint32_t word);
+#endif
+} // namespace trel::detail
 
 namespace {
 
@@ -129,8 +142,16 @@ void checkfill(FuzzedDataProvider &in) {
     }
     const auto count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     const int *rcp = reciprocals();
-    std::vector<std::uint32_t> flatpixels(count);
+    // A few guard words after the flat plane: long spans are stored with a
+    // string instruction that the address checker does not see.
+    constexpr std::size_t guardwords = 16;
+    std::vector<std::uint32_t> flatpixels(count + guardwords, 0xDEADBEEFU);
+    std::fill_n(flatpixels.begin(), count, 0U);
     filltri(surface{flatpixels.data(), nullptr, width, height, rcp}, v[0], v[1], v[2], 1);
+    for (std::size_t i = count; i < count + guardwords; ++i) {
+        expect(flatpixels[i] == 0xDEADBEEFU, "filltri wrote past the picture");
+    }
+    flatpixels.resize(count);
     std::vector<std::uint32_t> depthpixels(count);
     std::vector<std::int16_t> zbuf(count);
     std::memset(zbuf.data(), 0x80, count * sizeof(std::int16_t));
@@ -151,6 +172,66 @@ void checkfill(FuzzedDataProvider &in) {
     if (flatdepth) {
         expect(keepsdepth(depthpixels, zbuf, flat), "a flat triangle with another depth");
     }
+}
+
+// --- Depth spans --------------------------------------------------------------
+
+// Every vector form of the depth span writes the same words as the scalar
+// form, over any stored depths and any accumulator, and nothing past the span.
+void checkspan(FuzzedDataProvider &in) {
+#if defined(__SSE2__)
+    const int n = in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(1, 20)
+                                   : in.ConsumeIntegralInRange<int>(1, 600);
+    const auto z = in.ConsumeIntegral<std::uint32_t>();
+    std::uint32_t step = 0;
+    switch (in.ConsumeIntegralInRange<int>(0, 3)) {
+    case 0:
+        step = in.ConsumeIntegral<std::uint32_t>();
+        break;
+    case 1:
+        step = static_cast<std::uint32_t>(in.ConsumeIntegralInRange<int>(-65536, 65536));
+        break;
+    case 2:
+        step = static_cast<std::uint32_t>(in.ConsumeIntegralInRange<int>(-1024, 1024));
+        break;
+    default:
+        break;
+    }
+    const std::uint32_t word = in.ConsumeIntegral<std::uint32_t>();
+    const auto size = static_cast<std::size_t>(n);
+    std::vector<std::uint32_t> px(size);
+    std::vector<std::int16_t> zb(size);
+    // Stored depths: random, near the span's own depths, or a constant.
+    const int mode = in.ConsumeIntegralInRange<int>(0, 2);
+    const auto fixedz = static_cast<std::int16_t>(in.ConsumeIntegral<std::uint16_t>());
+    std::uint32_t acc = z;
+    for (std::size_t i = 0; i < size; ++i) {
+        px[i] = static_cast<std::uint32_t>(i) * 0x9E3779B9U;
+        switch (mode) {
+        case 0:
+            zb[i] = static_cast<std::int16_t>(in.ConsumeIntegral<std::uint16_t>());
+            break;
+        case 1:
+            zb[i] = static_cast<std::int16_t>(trel::detail::whole(acc) +
+                                              in.ConsumeIntegralInRange<int>(-1, 1));
+            break;
+        default:
+            zb[i] = fixedz;
+            break;
+        }
+        acc += step;
+    }
+    std::vector<std::uint32_t> scalarpx = px;
+    std::vector<std::int16_t> scalarzb = zb;
+    trel::detail::depthspanscalar(scalarpx.data(), scalarzb.data(), n, z, step, word);
+    trel::detail::depthspansse2(px.data(), zb.data(), n, z, step, word);
+    if (px != scalarpx || zb != scalarzb) {
+        std::fprintf(stderr, "span of %d, z %08x, step %08x\n", n, z, step);
+        fail("the SSE2 depth span differs from the scalar one");
+    }
+#else
+    (void)in;
+#endif
 }
 
 // --- Clipping -----------------------------------------------------------------
@@ -558,7 +639,7 @@ void checkengines(FuzzedDataProvider &in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    switch (in.ConsumeIntegralInRange<int>(0, 4)) {
+    switch (in.ConsumeIntegralInRange<int>(0, 5)) {
     case 0:
         checkfill(in);
         break;
@@ -570,6 +651,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         break;
     case 3:
         checkengines(in);
+        break;
+    case 4:
+        checkspan(in);
         break;
     default:
         checkline(in);
