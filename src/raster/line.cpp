@@ -30,8 +30,10 @@ template <class Pen> void walkline(const surface &s, int x1, int y1, int x2, int
         dy = -dy;
     }
     const int ady = dy < 0 ? -dy : dy;
-    const std::ptrdiff_t rowstep = dy < 0 ? -s.stride : s.stride;
-    std::ptrdiff_t off = static_cast<std::ptrdiff_t>(ys) * s.stride + xs;
+    // Held here: the pen's stores could otherwise be taken to change it.
+    const std::ptrdiff_t stride = s.stride;
+    const std::ptrdiff_t rowstep = dy < 0 ? -stride : stride;
+    std::ptrdiff_t off = static_cast<std::ptrdiff_t>(ys) * stride + xs;
     fixed acc = fixedseed;
     if (dx >= ady && dx > 0) {
         const int r = s.rcp[dx];
@@ -43,7 +45,7 @@ template <class Pen> void walkline(const surface &s, int x1, int y1, int x2, int
         const fixed step = times(dy, r);
         for (int k = 1; k <= dx; ++k) {
             acc += step;
-            pen.next(off + k + static_cast<std::ptrdiff_t>(whole(acc)) * s.stride);
+            pen.next(off + k + static_cast<std::ptrdiff_t>(whole(acc)) * stride);
         }
     } else if (dy != 0) {
         const int r = s.rcp[ady];
