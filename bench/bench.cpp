@@ -1,13 +1,15 @@
 // trel's benchmarks. Every workload runs beside its baseline, memset over the
-// planes of the same picture, in the same process, and the program ends with
-// one table of times and ratios; absolute times drift from run to run on a
-// shared machine, the ratios much less. Run through scripts/bench.
+// planes of the same picture: each iteration times the baseline and then the
+// workload, and the table compares the best iteration of each. Absolute times
+// drift on a shared machine; the ratio of two times taken a moment apart, each
+// the best of many, drifts much less. Run through scripts/bench.
 //
 // Google Benchmark's own flags work as usual (--benchmark_filter,
-// --benchmark_min_time, --benchmark_repetitions); with repetitions, the table
-// takes each workload's best run. TREL_BUNNY names another bunny.obj.
+// --benchmark_min_time, --benchmark_repetitions). TREL_BUNNY names another
+// bunny.obj.
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -67,13 +69,15 @@ template <class E> quim::point at(double column, double row, double depth) {
 }
 
 // The baseline: memset over the colour plane, and the depth plane after it
-// when there is one, `times` times.
-template <class E> void memsetplanes(E &e, int times) {
+// when `depth` is set, `times` times.
+template <class E> void memsetplanes(E &e, int times, bool depth) {
     const auto n = static_cast<std::size_t>(e.npixels);
     for (int i = 0; i < times; ++i) {
         std::memset(e.pixels, 0x5A, n * sizeof(std::uint32_t));
         if constexpr (hasdepth<E>) {
-            std::memset(e.zbuf, 0x5A, n * sizeof(std::int16_t));
+            if (depth) {
+                std::memset(e.zbuf, 0x5A, n * sizeof(std::int16_t));
+            }
         }
         benchmark::ClobberMemory();
     }
@@ -86,55 +90,66 @@ template <class E> std::unique_ptr<E> makeengine(const picture &p) {
     return e;
 }
 
-template <class E> void memsetbench(benchmark::State &state, picture p, int times) {
-    auto e = makeengine<E>(p);
+// Each iteration times `baseline`, runs `prepare` untimed (to put back the
+// state the workload starts from) and times `work`. The best iteration of
+// each goes to the counters the table reads; the iteration time Google
+// Benchmark sees is the sum of both.
+template <class B, class P, class W>
+void paired(benchmark::State &state, B baseline, P prepare, W work) {
+    using clock = std::chrono::steady_clock;
+    double bestbase = HUGE_VAL;
+    double bestwork = HUGE_VAL;
     for (auto _ : state) {
-        memsetplanes(*e, times);
+        const auto t0 = clock::now();
+        baseline();
+        benchmark::ClobberMemory();
+        const auto t1 = clock::now();
+        prepare();
+        benchmark::ClobberMemory();
+        const auto t2 = clock::now();
+        work();
+        benchmark::ClobberMemory();
+        const auto t3 = clock::now();
+        const double base = std::chrono::duration<double>(t1 - t0).count();
+        const double w = std::chrono::duration<double>(t3 - t2).count();
+        bestbase = std::min(bestbase, base);
+        bestwork = std::min(bestwork, w);
+        state.SetIterationTime(base + w);
     }
+    state.counters["baseline"] = bestbase;
+    state.counters["workload"] = bestwork;
 }
 
+void nothing() {}
+
+// The same planes, the whole picture: memset against clear.
 template <class E> void clearbench(benchmark::State &state, picture p) {
     auto e = makeengine<E>(p);
-    for (auto _ : state) {
-        e->clear(clearcolour);
-        benchmark::ClobberMemory();
-    }
-}
-
-// The depth plane starts afresh (outside the timing) once the nearing
-// triangles have used up the depth range.
-template <class E> void forgetdepth(benchmark::State &state, E &e, int &depth, int needed) {
-    if constexpr (hasdepth<E>) {
-        if (depth - needed < -30000) {
-            state.PauseTiming();
-            e.clear(clearcolour);
-            depth = 30000;
-            state.ResumeTiming();
-        }
-    }
+    paired(
+        state, [&] { memsetplanes(*e, 1, true); }, nothing, [&] { e->clear(clearcolour); });
 }
 
 // 100 triangles, each half the picture cut along the diagonal from the top
-// right corner to the bottom left one, the halves taken in turn; on engine3d
-// each triangle lies nearer than the one before, so every pixel is written.
+// right corner to the bottom left one, the halves taken in turn, against 50
+// memsets of the colour plane; on engine3d each triangle lies nearer than the
+// one before, so every pixel is written.
 template <class E> void fillbench(benchmark::State &state, picture p) {
     auto e = makeengine<E>(p);
     const double right = e->width() - 1;
     const double bottom = e->height() - 1;
-    int depth = 30000;
-    for (auto _ : state) {
-        forgetdepth(state, *e, depth, 100);
-        for (int i = 0; i < 100; ++i) {
-            const double y = hasdepth<E> ? depth-- : 0;
-            if (i % 2 == 0) {
-                e->tri(at<E>(0, 0, y), at<E>(right, 0, y), at<E>(0, bottom, y), fillcolour);
-            } else {
-                e->tri(at<E>(right, 0, y), at<E>(right, bottom, y), at<E>(0, bottom, y),
-                       fillcolour);
+    paired(
+        state, [&] { memsetplanes(*e, 50, false); }, [&] { e->clear(clearcolour); },
+        [&] {
+            for (int i = 0; i < 100; ++i) {
+                const double y = hasdepth<E> ? 1000 - i : 0;
+                if (i % 2 == 0) {
+                    e->tri(at<E>(0, 0, y), at<E>(right, 0, y), at<E>(0, bottom, y), fillcolour);
+                } else {
+                    e->tri(at<E>(right, 0, y), at<E>(right, bottom, y), at<E>(0, bottom, y),
+                           fillcolour);
+                }
             }
-        }
-        benchmark::ClobberMemory();
-    }
+        });
 }
 
 // The bunny's faces in picture units: horizontal and vertical offsets from
@@ -223,6 +238,8 @@ template <class E> std::vector<std::array<quim::point, 3>> worldfaces(const pict
     return out;
 }
 
+// A frame: clear, then every face (or its outline through the polyline),
+// against a memset of the planes.
 template <class E> void bunnybench(benchmark::State &state, picture p, bool wire) {
     auto e = makeengine<E>(p);
     const auto faces = worldfaces<E>(p);
@@ -230,18 +247,19 @@ template <class E> void bunnybench(benchmark::State &state, picture p, bool wire
         state.SkipWithError(("cannot read " + bunnypath()).c_str());
         return;
     }
-    for (auto _ : state) {
-        e->clear(clearcolour);
-        for (const auto &f : faces) {
-            if (wire) {
-                const quim::point loop[4] = {f[0], f[1], f[2], f[0]};
-                e->line(loop, 4, fillcolour);
-            } else {
-                e->tri(f[0], f[1], f[2], fillcolour);
+    paired(
+        state, [&] { memsetplanes(*e, 1, true); }, nothing,
+        [&] {
+            e->clear(clearcolour);
+            for (const auto &f : faces) {
+                if (wire) {
+                    const quim::point loop[4] = {f[0], f[1], f[2], f[0]};
+                    e->line(loop, 4, fillcolour);
+                } else {
+                    e->tri(f[0], f[1], f[2], fillcolour);
+                }
             }
-        }
-        benchmark::ClobberMemory();
-    }
+        });
 }
 
 // Single primitives at 1024 places spread over the picture, all inside it.
@@ -296,54 +314,47 @@ template <class E> void primbench(benchmark::State &state, picture p, primitive 
             break;
         }
     }
-    int depth = 30000;
-    for (auto _ : state) {
-        forgetdepth(state, *e, depth, 1);
-        const double y = hasdepth<E> ? depth-- : 0;
-        for (const auto &s : shapes) {
-            const auto corner = [&](int k) { return at<E>(s[k][0], s[k][1], y); };
-            switch (kind) {
-            case primitive::tri10:
-            case primitive::tri1000:
-                e->tri(corner(0), corner(1), corner(2), fillcolour);
-                break;
-            case primitive::line10:
-            case primitive::line500:
-                e->line(corner(0), corner(1), fillcolour);
-                break;
-            case primitive::dot:
-                e->dot(corner(0), fillcolour);
-                break;
+    // Against one memset of the planes; the picture is cleared between runs,
+    // so that on engine3d every primitive is nearer than what it covers.
+    paired(
+        state, [&] { memsetplanes(*e, 1, true); }, [&] { e->clear(clearcolour); },
+        [&] {
+            for (const auto &s : shapes) {
+                const auto corner = [&](int k) { return at<E>(s[k][0], s[k][1], 0); };
+                switch (kind) {
+                case primitive::tri10:
+                case primitive::tri1000:
+                    e->tri(corner(0), corner(1), corner(2), fillcolour);
+                    break;
+                case primitive::line10:
+                case primitive::line500:
+                    e->line(corner(0), corner(1), fillcolour);
+                    break;
+                case primitive::dot:
+                    e->dot(corner(0), fillcolour);
+                    break;
+                }
             }
-        }
-        benchmark::ClobberMemory();
-    }
+        });
 }
 
-// The reciprocal table of a 4096 x 4096 engine filled on every construction:
-// the class's table is forgotten first. The block is borrowed and never
-// touched.
+// The reciprocal table of a 4096 x 4096 engine filled on every construction
+// (the class's table is forgotten first), against a memset of the table. The
+// block is borrowed and never touched.
 void constructbench(benchmark::State &state) {
     constexpr int side = 4096;
     const std::unique_ptr<std::uint32_t[]> block(new std::uint32_t[std::size_t{side} * side]);
-    for (auto _ : state) {
-        trel::engine2d::rcpcount = 0;
-        trel::engine2d e(side, side, block.get());
-        benchmark::DoNotOptimize(e.rcp);
-        benchmark::ClobberMemory();
-    }
+    paired(
+        state, [] { std::memset(trel::engine2d::rcptab, 0x5A, sizeof trel::engine2d::rcptab); },
+        [] { trel::engine2d::rcpcount = 0; },
+        [&] {
+            trel::engine2d e(side, side, block.get());
+            benchmark::DoNotOptimize(e.rcp);
+        });
 }
 
-void tablememsetbench(benchmark::State &state) {
-    for (auto _ : state) {
-        std::memset(trel::engine2d::rcptab, 0x5A, sizeof trel::engine2d::rcptab);
-        benchmark::ClobberMemory();
-    }
-    trel::engine2d::rcpcount = 0; // the table is garbage now: have it filled again
-}
-
-// One line of the table: a workload, its baseline, the goal for the ratio (0
-// for none) and the work done per run for the rate column.
+// One line of the table: a workload, what its baseline does, the goal for the
+// ratio (0 for none) and the work done per run for the rate column.
 struct row {
     std::string workload;
     std::string baseline;
@@ -354,78 +365,78 @@ struct row {
 
 std::vector<row> rows;
 
-template <class F, class... Args> void add(const std::string &name, F fn, Args... args) {
-    benchmark::RegisterBenchmark(name.c_str(), fn, args...)->Unit(benchmark::kMicrosecond);
+template <class W> void add(row r, W workload) {
+    benchmark::RegisterBenchmark(r.workload.c_str(), workload)
+        ->UseManualTime()
+        ->Unit(benchmark::kMicrosecond);
+    rows.push_back(std::move(r));
 }
 
 void registerall() {
+    const double faces = static_cast<double>(bunnymesh().size());
     for (const picture &p : pictures) {
         const bool goals = &p == &small;
         const double px = static_cast<double>(p.width) * p.height;
         const std::string colour = "memset colour " + p.name;
         const std::string both = "memset colour+depth " + p.name;
         const std::string fifty = "memset colour x50 " + p.name;
-        add(colour, memsetbench<trel::engine2d>, p, 1);
-        add(both, memsetbench<trel::engine3d>, p, 1);
-        add(fifty, memsetbench<trel::engine2d>, p, 50);
 
-        const auto clearrow = [&](auto engine, const std::string &baseline) {
+        const auto clearrow = [&](auto engine) {
             using E = typename decltype(engine)::type;
-            const std::string name = std::string("clear ") + enginename<E>() + " " + p.name;
-            add(name, clearbench<E>, p);
-            rows.push_back({name, baseline, goals ? 1.2 : 0, px, "Mpx/s"});
+            add({std::string("clear ") + enginename<E>() + " " + p.name,
+                 hasdepth<E> ? both : colour, goals ? 1.2 : 0, px, "Mpx/s"},
+                [p](benchmark::State &state) { clearbench<E>(state, p); });
         };
-        clearrow(std::type_identity<trel::engine2d>{}, colour);
-        clearrow(std::type_identity<trel::engine2dxy>{}, colour);
-        clearrow(std::type_identity<trel::engine3d>{}, both);
+        clearrow(std::type_identity<trel::engine2d>{});
+        clearrow(std::type_identity<trel::engine2dxy>{});
+        clearrow(std::type_identity<trel::engine3d>{});
 
-        add("fill engine2d " + p.name, fillbench<trel::engine2d>, p);
-        rows.push_back({"fill engine2d " + p.name, fifty, goals ? 2.0 : 0, 50 * px, "Mpx/s"});
-        add("fillz engine3d " + p.name, fillbench<trel::engine3d>, p);
-        rows.push_back({"fillz engine3d " + p.name, fifty, goals ? 4.0 : 0, 50 * px, "Mpx/s"});
+        add({"fill engine2d " + p.name, fifty, goals ? 2.0 : 0, 50 * px, "Mpx/s"},
+            [p](benchmark::State &state) { fillbench<trel::engine2d>(state, p); });
+        add({"fillz engine3d " + p.name, fifty, goals ? 4.0 : 0, 50 * px, "Mpx/s"},
+            [p](benchmark::State &state) { fillbench<trel::engine3d>(state, p); });
 
-        const auto bunnyrow = [&](auto engine, const std::string &baseline, double goal,
-                                  bool wire) {
+        const auto bunnyrow = [&](auto engine, double goal, bool wire) {
             using E = typename decltype(engine)::type;
-            const std::string name =
-                std::string(wire ? "bunny wire " : "bunny ") + enginename<E>() + " " + p.name;
-            add(name, bunnybench<E>, p, wire);
-            rows.push_back({name, baseline, goals ? goal : 0, 3674, "prim/s"});
+            add({std::string(wire ? "bunny wire " : "bunny ") + enginename<E>() + " " + p.name,
+                 hasdepth<E> ? both : colour, goals ? goal : 0, faces, "prim/s"},
+                [p, wire](benchmark::State &state) { bunnybench<E>(state, p, wire); });
         };
-        bunnyrow(std::type_identity<trel::engine2d>{}, colour, 0, false);
-        bunnyrow(std::type_identity<trel::engine2dxy>{}, colour, 0, false);
-        bunnyrow(std::type_identity<trel::engine3d>{}, both, 30.0, false);
-        bunnyrow(std::type_identity<trel::engine2d>{}, colour, 0, true);
+        bunnyrow(std::type_identity<trel::engine2d>{}, 0, false);
+        bunnyrow(std::type_identity<trel::engine2dxy>{}, 0, false);
+        bunnyrow(std::type_identity<trel::engine3d>{}, 30.0, false);
+        bunnyrow(std::type_identity<trel::engine2d>{}, 0, true);
     }
 
-    // Per primitive, on the small picture: 1024 primitives a run, measured
-    // against one memset of the planes.
+    // Per primitive, on the small picture: 1024 primitives a run.
     const std::pair<primitive, const char *> kinds[] = {{primitive::tri10, "tri 10px"},
                                                         {primitive::tri1000, "tri 1000px"},
                                                         {primitive::line10, "line 10px"},
                                                         {primitive::line500, "line 500px"},
                                                         {primitive::dot, "dot"}};
-    add("memset colour " + small.name + " (again)", memsetbench<trel::engine2d>, small, 1);
-    add("memset colour+depth " + small.name + " (again)", memsetbench<trel::engine3d>, small, 1);
     for (const auto &[kind, label] : kinds) {
-        const std::string name2d = std::string(label) + " x1024 engine2d";
-        add(name2d, primbench<trel::engine2d>, small, kind);
-        rows.push_back({name2d, "memset colour " + small.name + " (again)", 0, batch, "prim/s"});
-        const std::string name3d = std::string(label) + " x1024 engine3d";
-        add(name3d, primbench<trel::engine3d>, small, kind);
-        rows.push_back(
-            {name3d, "memset colour+depth " + small.name + " (again)", 0, batch, "prim/s"});
+        const primitive k = kind;
+        add({std::string(label) + " x1024 engine2d", "memset colour " + small.name, 0, batch,
+             "prim/s"},
+            [k](benchmark::State &state) { primbench<trel::engine2d>(state, small, k); });
+        add({std::string(label) + " x1024 engine3d", "memset colour+depth " + small.name, 0, batch,
+             "prim/s"},
+            [k](benchmark::State &state) { primbench<trel::engine3d>(state, small, k); });
     }
 
-    add("memset 4096-entry table", tablememsetbench);
-    add("construct engine2d 4096x4096", constructbench);
-    rows.push_back({"construct engine2d 4096x4096", "memset 4096-entry table", 0, 1, "prim/s"});
+    add({"construct engine2d 4096x4096", "memset 4096-entry table", 0, 1, "prim/s"},
+        constructbench);
 }
 
-// Keeps each benchmark's best time per run, in seconds, and says nothing.
+// Keeps each benchmark's best workload and baseline times, in seconds, over
+// all its repetitions, and says nothing.
 class collector : public benchmark::BenchmarkReporter {
   public:
-    std::map<std::string, double> best;
+    struct times {
+        double workload = HUGE_VAL;
+        double baseline = HUGE_VAL;
+    };
+    std::map<std::string, times> best;
     std::map<std::string, std::string> failed;
 
     bool ReportContext(const Context &) override { return true; }
@@ -440,14 +451,14 @@ class collector : public benchmark::BenchmarkReporter {
                 failed[name] = r.error_message;
                 continue;
             }
-            if (r.iterations == 0) {
+            const auto w = r.counters.find("workload");
+            const auto b = r.counters.find("baseline");
+            if (w == r.counters.end() || b == r.counters.end()) {
                 continue;
             }
-            const double t = r.cpu_accumulated_time / static_cast<double>(r.iterations);
-            const auto it = best.find(name);
-            if (it == best.end() || t < it->second) {
-                best[name] = t;
-            }
+            times &t = best[name];
+            t.workload = std::min(t.workload, w->second.value);
+            t.baseline = std::min(t.baseline, b->second.value);
         }
     }
 };
@@ -478,35 +489,28 @@ std::string rate(double perrun, double seconds, const char *unit) {
 }
 
 void printtable(const collector &c) {
-    std::printf("%-34s %12s %-34s %12s %8s  %-14s %s\n", "workload", "time", "baseline",
+    std::printf("%-30s %11s  %-26s %13s %8s  %-14s %s\n", "workload", "time", "baseline",
                 "baseline time", "ratio", "goal", "rate");
     for (const row &r : rows) {
-        const auto w = c.best.find(r.workload);
-        const auto b = c.best.find(r.baseline);
-        if (w == c.best.end()) {
+        const auto found = c.best.find(r.workload);
+        if (found == c.best.end()) {
             const auto f = c.failed.find(r.workload);
             if (f != c.failed.end()) {
-                std::printf("%-34s skipped: %s\n", r.workload.c_str(), f->second.c_str());
+                std::printf("%-30s skipped: %s\n", r.workload.c_str(), f->second.c_str());
             }
             continue;
         }
-        std::string ratio = "-";
-        std::string goal = "-";
-        if (b != c.best.end()) {
-            const double x = w->second / b->second;
-            char buf[32];
-            std::snprintf(buf, sizeof buf, "%.2fx", x);
-            ratio = buf;
-            if (r.goal > 0) {
-                std::snprintf(buf, sizeof buf, "<=%.1fx %s", r.goal,
-                              x <= r.goal ? "met" : "MISSED");
-                goal = buf;
-            }
+        const collector::times &t = found->second;
+        const double x = t.workload / t.baseline;
+        char ratio[32];
+        std::snprintf(ratio, sizeof ratio, "%.2fx", x);
+        char goal[32] = "-";
+        if (r.goal > 0) {
+            std::snprintf(goal, sizeof goal, "<=%.1fx %s", r.goal, x <= r.goal ? "met" : "MISSED");
         }
-        std::printf("%-34s %12s %-34s %12s %8s  %-14s %s\n", r.workload.c_str(),
-                    duration(w->second).c_str(), r.baseline.c_str(),
-                    b != c.best.end() ? duration(b->second).c_str() : "-", ratio.c_str(),
-                    goal.c_str(), rate(r.work, w->second, r.unit).c_str());
+        std::printf("%-30s %11s  %-26s %13s %8s  %-14s %s\n", r.workload.c_str(),
+                    duration(t.workload).c_str(), r.baseline.c_str(), duration(t.baseline).c_str(),
+                    ratio, goal, rate(r.work, t.workload, r.unit).c_str());
     }
 }
 
