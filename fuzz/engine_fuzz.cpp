@@ -277,6 +277,36 @@ struct fuzzer {
         bool operator==(const planes &) const = default;
     };
 
+    static std::uint32_t colourword(unsigned long colour) {
+        return static_cast<std::uint32_t>(colour);
+    }
+
+    // The word a line writes: the caller's colour, or on the depth engine the
+    // colour with channels 0 and 2 exchanged and the fourth byte dropped.
+    template <class E> static std::uint32_t lineword(unsigned long colour) {
+        const std::uint32_t c = colourword(colour);
+        if constexpr (std::is_same_v<E, trel::engine3d>) {
+            return ((c >> 16) & 0xFFU) | (c & 0xFF00U) | ((c & 0xFFU) << 16);
+        }
+        return c;
+    }
+
+    // Every pixel that differs between `before` and `after` now holds `word`,
+    // and no more than `most` of them differ. With `keepdepths` no depth may
+    // change at all.
+    static TREL_FUZZ_UNTRACED bool changedonly(const planes &before, const planes &after,
+                                               std::uint32_t word, int most,
+                                               bool keepdepths = false) {
+        int changed = 0;
+        for (std::size_t i = 0; i < before.pixels.size(); ++i) {
+            if (before.pixels[i] != after.pixels[i] &&
+                (after.pixels[i] != word || ++changed > most)) {
+                return false;
+            }
+        }
+        return !keepdepths || before.depths == after.depths;
+    }
+
     template <class E> planes snapshot(E &e) {
         planes p;
         p.pixels.assign(e.pixels, e.pixels + e.npixels);
@@ -304,14 +334,21 @@ struct fuzzer {
             break;
         case 1: {
             const quim::point p = point();
+            const planes before = snapshot(e);
             base.dot(p, colour);
             checkdot(e, p, std::is_same_v<E, trel::engine2dxy> ? p.y : p.z, colour);
+            // A dot writes one pixel at most, and never a depth.
+            expect(changedonly(before, snapshot(e), colourword(colour), 1, true),
+                   "a dot wrote more than its pixel");
             break;
         }
         case 2: {
             const quim::point a = point();
             const quim::point b = in.ConsumeBool() ? a : point();
+            const planes before = snapshot(e);
             base.line(a, b, colour);
+            expect(changedonly(before, snapshot(e), lineword<E>(colour), e.npixels),
+                   "a line wrote another colour");
             break;
         }
         case 3: {
@@ -320,18 +357,27 @@ struct fuzzer {
             for (int i = 0; i < std::min(n, maxpoints); ++i) {
                 pts[i] = point();
             }
+            const planes before = snapshot(e);
             if (in.ConsumeIntegralInRange<int>(0, 7) == 0) {
                 base.line(nullptr, std::max(n, 0) % 3, colour);
             } else {
                 base.line(pts, n, colour);
             }
+            expect(changedonly(before, snapshot(e), lineword<E>(colour), e.npixels),
+                   "a polyline wrote another colour");
             break;
         }
         case 4: {
             const quim::point a = point();
             const quim::point b = in.ConsumeBool() ? a : point();
             const quim::point c = point();
+            const planes before = snapshot(e);
             base.tri(a, b, c, colour);
+            // The X-Y engine fills with the caller's colour as it is.
+            if constexpr (std::is_same_v<E, trel::engine2dxy>) {
+                expect(changedonly(before, snapshot(e), colourword(colour), e.npixels),
+                       "a triangle wrote another colour");
+            }
             break;
         }
         default: {
