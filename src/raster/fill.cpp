@@ -48,10 +48,11 @@ void depthspansse2(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed st
             // test needs no branch.
             for (int i = 0; i < n; ++i) {
                 const std::int32_t d = whole(z);
-                const std::int16_t old = zb[i];
-                const bool pass = d > old;
-                zb[i] = pass ? static_cast<std::int16_t>(d) : old;
-                px[i] = pass ? word : px[i];
+                const std::int32_t old = zb[i];
+                const std::uint32_t pass = 0U - static_cast<std::uint32_t>(d > old);
+                zb[i] = static_cast<std::int16_t>((static_cast<std::uint32_t>(d) & pass) |
+                                                  (static_cast<std::uint32_t>(old) & ~pass));
+                px[i] = (word & pass) | (px[i] & ~pass);
                 z += step;
             }
             return;
