@@ -9,6 +9,14 @@
 
 namespace trel::detail {
 
+// A world point projected onto the picture: column, row and the attribute the
+// clipper carries along, before any clipping.
+struct projected {
+    std::int64_t x;
+    std::int64_t y;
+    std::int64_t a;
+};
+
 // X-Z engines. Projects a and b to (orgx + trunc(x), orgy - trunc(z)) and clips
 // the segment by outcodes against 0 <= x <= xbound, 0 <= y <= ybound. Writes
 // the first endpoint when it was moved or `wantfirst` is set, then the second
@@ -23,6 +31,11 @@ int clipsegment(int orgx, int orgy, int xbound, int ybound, const quim::point &a
 // endpoints and written to `as`.
 int clipsegmentz(int orgx, int orgy, int xbound, int ybound, const quim::point &a,
                  const quim::point &b, int *xs, int *ys, int *as, bool wantfirst, bool wantsecond);
+
+// The clipping of clipsegmentz for endpoints already projected and known to
+// be finite; `as` may be null when no attribute is wanted.
+int clipprojected(int xbound, int ybound, projected p1, projected p2, int *xs, int *ys, int *as,
+                  bool wantfirst, bool wantsecond);
 
 // What the X-Y engine's clipper found for one segment.
 struct cutresult {

@@ -25,20 +25,11 @@ int outcode(std::int64_t x, std::int64_t y, std::int64_t xbound, std::int64_t yb
     return code;
 }
 
-struct endpoint {
-    std::int64_t x;
-    std::int64_t y;
-    std::int64_t a;
-};
-
 // A segment needs at most two moves per endpoint; the bound only guards
 // against a picture so thin that a move lands beyond the opposite side.
 constexpr int maxmoves = 8;
 
-// Cohen-Sutherland on exact 64-bit positions. Crossings are measured from the
-// first endpoint whichever endpoint moves, products are formed before the
-// truncating division, and a crossing on the right or bottom bound is set one
-// column or row inside it.
+// Projects both endpoints, refusing non-finite ones, and clips them.
 int clip(int orgx, int orgy, int xbound, int ybound, const quim::point &pa, const quim::point &pb,
          int *xs, int *ys, int *as, bool wantfirst, bool wantsecond) {
     if (!finite(pa.x) || !finite(pa.z) || !finite(pb.x) || !finite(pb.z)) {
@@ -47,8 +38,19 @@ int clip(int orgx, int orgy, int xbound, int ybound, const quim::point &pa, cons
     if (as != nullptr && (!finite(pa.y) || !finite(pb.y))) {
         return 0;
     }
-    endpoint p1{orgx + toint(pa.x), orgy - toint(pa.z), as != nullptr ? toint(pa.y) : 0};
-    endpoint p2{orgx + toint(pb.x), orgy - toint(pb.z), as != nullptr ? toint(pb.y) : 0};
+    const projected p1{orgx + toint(pa.x), orgy - toint(pa.z), as != nullptr ? toint(pa.y) : 0};
+    const projected p2{orgx + toint(pb.x), orgy - toint(pb.z), as != nullptr ? toint(pb.y) : 0};
+    return clipprojected(xbound, ybound, p1, p2, xs, ys, as, wantfirst, wantsecond);
+}
+
+} // namespace
+
+// Cohen-Sutherland on exact 64-bit positions. Crossings are measured from the
+// first endpoint whichever endpoint moves, products are formed before the
+// truncating division, and a crossing on the right or bottom bound is set one
+// column or row inside it.
+int clipprojected(int xbound, int ybound, projected p1, projected p2, int *xs, int *ys, int *as,
+                  bool wantfirst, bool wantsecond) {
     int c1 = outcode(p1.x, p1.y, xbound, ybound);
     int c2 = outcode(p2.x, p2.y, xbound, ybound);
     bool moved1 = false;
@@ -61,7 +63,7 @@ int clip(int orgx, int orgy, int xbound, int ybound, const quim::point &pa, cons
         const int k = first ? c1 : c2;
         const std::int64_t dx = p2.x - p1.x;
         const std::int64_t dy = p2.y - p1.y;
-        endpoint moved{};
+        projected moved{};
         std::int64_t t = 0;
         std::int64_t d = 0;
         if ((k & 8) != 0) {
@@ -78,7 +80,7 @@ int clip(int orgx, int orgy, int xbound, int ybound, const quim::point &pa, cons
             d = dx;
         }
         if (d == 0) {
-            return 0; // never happens: the other endpoint is not beyond this side
+            return 0; // never happens: the other projected is not beyond this side
         }
         if ((k & 12) != 0) {
             moved.x = p1.x + t * dx / d;
@@ -113,8 +115,6 @@ int clip(int orgx, int orgy, int xbound, int ybound, const quim::point &pa, cons
     }
     return count;
 }
-
-} // namespace
 
 int clipsegment(int orgx, int orgy, int xbound, int ybound, const quim::point &a,
                 const quim::point &b, int *xs, int *ys, bool wantfirst, bool wantsecond) {

@@ -1,5 +1,6 @@
 #include "triangle.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "../clip/clip.h"
@@ -46,9 +47,16 @@ void exchange(polygon &poly, double *angle, int i, int j) {
 void addcorners(polygon &poly, const projected (&tri)[3], int xsize, int ysize) {
     const std::int64_t corners[4][2] = {
         {0, 0}, {xsize - 1, 0}, {xsize - 1, ysize - 1}, {0, ysize - 1}};
+    // Only a corner within the triangle's bounding box can lie inside it; most
+    // triangles cover no corner and are done with here.
+    const auto [xmin, xmax] = std::minmax({tri[0].x, tri[1].x, tri[2].x});
+    const auto [ymin, ymax] = std::minmax({tri[0].y, tri[1].y, tri[2].y});
     for (const auto &corner : corners) {
         const std::int64_t cx = corner[0];
         const std::int64_t cy = corner[1];
+        if (cx <= xmin || cx >= xmax || cy <= ymin || cy >= ymax) {
+            continue;
+        }
         const int s1 = side(tri[0], tri[1], cx, cy);
         const int s2 = side(tri[1], tri[2], cx, cy);
         const int s3 = side(tri[2], tri[0], cx, cy);
@@ -94,9 +102,13 @@ void orderpolygon(polygon &poly) {
 }
 
 int intensity(const quim::point &a, const quim::point &b, const quim::point &c) {
+    // The fixed light, normalised once on first use.
+    static const quim::vector light = [] {
+        quim::vector l(1.0, 1.0, -1.0);
+        l.normalize();
+        return l;
+    }();
     const quim::plane plane(a, b, c, true);
-    quim::vector light(1.0, 1.0, -1.0);
-    light.normalize();
     const double t = plane.normal.angle(light);
     // A degenerate plane has no angle: it is shaded at full intensity.
     if (!(t >= 0.0 && t <= 180.0)) {
@@ -155,25 +167,18 @@ void trianglexz(const surface &s, int orgx, int orgy, const quim::point &p1, con
     if (s.stride == 0 || s.rows == 0 || !finitepoint(p1) || !finitepoint(p2) || !finitepoint(p3)) {
         return;
     }
-    // Each edge contributes its start (or entry point) and its exit point.
-    polygon poly;
+    // Each vertex is projected once; each edge then contributes its start
+    // (or entry point) and its exit point.
     const quim::point *corner[3] = {&p1, &p2, &p3};
-    for (int i = 0; i < 3; ++i) {
-        const quim::point &a = *corner[i];
-        const quim::point &b = *corner[(i + 1) % 3];
-        int *at = poly.x + poly.n;
-        int *rows = poly.y + poly.n;
-        if (mode == trimode::depth) {
-            poly.n += clipsegmentz(orgx, orgy, s.stride - 1, s.rows - 1, a, b, at, rows,
-                                   poly.a + poly.n, true, false);
-        } else {
-            poly.n +=
-                clipsegment(orgx, orgy, s.stride - 1, s.rows - 1, a, b, at, rows, true, false);
-        }
-    }
     projected tri[3];
     for (int i = 0; i < 3; ++i) {
         tri[i] = {orgx + toint(corner[i]->x), orgy - toint(corner[i]->z), toint(corner[i]->y)};
+    }
+    polygon poly;
+    for (int i = 0; i < 3; ++i) {
+        poly.n += clipprojected(s.stride - 1, s.rows - 1, tri[i], tri[(i + 1) % 3], poly.x + poly.n,
+                                poly.y + poly.n, mode == trimode::depth ? poly.a + poly.n : nullptr,
+                                true, false);
     }
     filltriangle(s, poly, tri, p1, p2, p3, colour, mode);
 }

@@ -8,6 +8,7 @@
 
 #include <quim/quim.h>
 
+#include "../clip/clip.h"
 #include "line.h"
 
 namespace trel::detail {
@@ -19,13 +20,6 @@ struct polygon {
     int x[capacity] = {};
     int y[capacity] = {};
     int a[capacity] = {}; // depth attribute (trunc of world y) for the depth engine
-};
-
-// A triangle corner projected onto the picture without clipping.
-struct projected {
-    std::int64_t x;
-    std::int64_t y;
-    std::int64_t a;
 };
 
 enum class trimode {
