@@ -107,11 +107,13 @@ void drawscene(trel::engine &e, bool xy) {
     e.tri(pt(-20, -10, 40), pt(20, -10, 0), pt(0, 25, 20), colour(0xFF00FF00U));
     e.tri(pt(200, 200, 0), pt(260, 210, 0), pt(230, 290, 0), colour(0xFFFFFFFFU));
 
-    // Polygons: a fan around a centre and a strip after two first corners.
+    // The reserved operations: triangles over point lists and text draw
+    // nothing, and the hashes hold them to it.
     const quim::point fan[] = {pt(-50, 40, 20), pt(-35, 48, 25), pt(-28, 35, 30), pt(-40, 25, 35)};
     e.tri(pt(-42, 38, 10), fan, 4, colour(0xFF406080U));
     const quim::point strip[] = {pt(60, -20, 20), pt(80, 0, 30), pt(70, 30, 40)};
     e.tri(pt(50, -30, 10), pt(65, -35, 15), strip, 3, colour(0xFF806040U));
+    e.text(pt(-20, 0, 0), "trel", colour(0xFFFFFFFFU));
 
     // Lines: level, upright, both diagonals, steep and shallow, across the
     // borders, fractional, and one wholly outside.
