@@ -3,7 +3,7 @@
     p = $1; sub("%", "", p); c = "other"
     if ($0 ~ /side|addcorners|attributeat|orderpolygon|trianglexz|filltriangle|engine3d::tri/) c = "setup"
     else if ($0 ~ /depthspan|span<|filltriz/) c = "filling"
-    else if ($0 ~ /clipsegment/) c = "clipping"
+    else if ($0 ~ /clipsegment|clipprojected/) c = "clipping"
     else if ($0 ~ /quim::|acos|intensity|shadeword/) c = "shading"
     else if ($0 ~ /engine3d::clear/) c = "clear"
     else if ($0 ~ /memset/) c = "baseline memset (not the frame)"
