@@ -122,7 +122,11 @@ pngset::~pngset() {
 
 void pngset::add(const std::string &path, const image &picture) {
     const fs::path target(path);
-    std::string name = (folderof(path) / ("." + target.filename().string() + "-XXXXXX")).string();
+    // A hidden temporary beside the target, renamed over it once complete.
+    std::string hidden = ".";
+    hidden += target.filename().string();
+    hidden += "-XXXXXX";
+    std::string name = (folderof(path) / hidden).string();
     const int fd = ::mkstemp(name.data());
     if (fd < 0) {
         throw failure("cannot write '" + path + "': " + std::strerror(errno));
