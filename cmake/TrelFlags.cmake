@@ -4,7 +4,7 @@
 function(trel_set_flags target)
   if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -ffp-contract=off)
-    if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86)$" OR CMAKE_SIZEOF_VOID_P EQUAL 4)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^([iI].86|[xX]86|AMD64|x86_64|amd64)$")
       target_compile_options(${target} PRIVATE -msse2 -mfpmath=sse)
     endif()
   endif()
