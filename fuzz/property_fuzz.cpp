@@ -13,7 +13,9 @@
 //   - every vector form of the depth span writes the same words as the
 //     scalar form;
 //   - the flat-shaded and the depth engine draw the same pixels for the same
-//     triangles and lines whenever every depth passes.
+//     triangles and lines whenever every depth passes;
+//   - the intensity's table path gives the level the geometry library's
+//     angle gives, for any three points.
 // Any difference aborts with the inputs that caused it.
 #include <algorithm>
 #include <climits>
@@ -31,6 +33,7 @@
 #include "raster/fill.h"
 #include "raster/fixed.h"
 #include "raster/line.h"
+#include "raster/shade.h"
 #include "values.h"
 #include <trel/trel.h>
 
@@ -635,11 +638,29 @@ void checkengines(FuzzedDataProvider &in) {
     }
 }
 
+// The shade of any three points, through the table and through the angle.
+void checkshade(FuzzedDataProvider &in) {
+    const int edges[2] = {300, 200};
+    quim::point p[3];
+    for (quim::point &q : p) {
+        q.x = decodecoordinate(in, 400, edges);
+        q.y = decodecoordinate(in, 400, edges);
+        q.z = decodecoordinate(in, 400, edges);
+    }
+    if (trel::detail::intensity(p[0], p[1], p[2]) !=
+        trel::detail::intensityexact(p[0], p[1], p[2])) {
+        for (const quim::point &q : p) {
+            std::fprintf(stderr, "  (%.17g, %.17g, %.17g)\n", q.x, q.y, q.z);
+        }
+        fail("the table and the angle give another intensity");
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    switch (in.ConsumeIntegralInRange<int>(0, 5)) {
+    switch (in.ConsumeIntegralInRange<int>(0, 6)) {
     case 0:
         checkfill(in);
         break;
@@ -654,6 +675,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         break;
     case 4:
         checkspan(in);
+        break;
+    case 5:
+        checkshade(in);
         break;
     default:
         checkline(in);

@@ -1,5 +1,5 @@
-// The span fillers and the triangle setup's ordering and shading, called
-// directly with pixel vertices.
+// The span fillers and the triangle setup's ordering, called directly with
+// pixel vertices.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -189,31 +189,6 @@ TEST(Polygon, AngularOrderAboutTheCentroid) {
     }
     trel::detail::orderpolygon(p); // centroid (14, 10)
     EXPECT_EQ((std::vector<int>(p.a, p.a + 5)), (std::vector<int>{3, 0, 4, 1, 2}));
-}
-
-TEST(Shading, ColourWords) {
-    EXPECT_EQ(trel::detail::shadeword(0x00FF8040U, 120, false), 0x00AA552AU);
-    EXPECT_EQ(trel::detail::shadeword(0x00FF8040U, 120, true), 0x002A55AAU);
-    EXPECT_EQ(trel::detail::shadeword(0xFF123456U, 180, false), 0x00123456U);
-    EXPECT_EQ(trel::detail::shadeword(0x000000FFU, 180, true), 0x00FF0000U);
-    EXPECT_EQ(trel::detail::shadeword(0x000000FFU, 90, true), 0x007F0000U);
-    EXPECT_EQ(trel::detail::shadeword(0x00FFFFFFU, 0, false), 0U);
-}
-
-TEST(Shading, IntensityFromThePlane) {
-    // A plane of constant y lies at 54.7356 or 125.2644 degrees to the light.
-    const quim::point a{0.0, 5.0, 0.0};
-    const quim::point b{10.0, 5.0, 0.0};
-    const quim::point c{0.0, 5.0, 10.0};
-    EXPECT_EQ(trel::detail::intensity(a, b, c), 55);
-    EXPECT_EQ(trel::detail::intensity(a, c, b), 126);
-    // Facing the light keeps the colour, facing away turns it black.
-    // (1, -1, 0) x (0, 1, 1) = (-1, -1, 1): straight away from the light.
-    EXPECT_EQ(trel::detail::intensity({0, 0, 0}, {1, -1, 0}, {0, 1, 1}), 0);
-    EXPECT_EQ(trel::detail::intensity({0, 0, 0}, {0, 1, 1}, {1, -1, 0}), 180);
-    // Collinear points have no plane: full intensity.
-    EXPECT_EQ(trel::detail::intensity({0, 0, 0}, {1, 1, 1}, {2, 2, 2}), 180);
-    EXPECT_EQ(trel::detail::intensity({3, 3, 3}, {3, 3, 3}, {3, 3, 3}), 180);
 }
 
 } // namespace

@@ -101,32 +101,6 @@ void orderpolygon(polygon &poly) {
     }
 }
 
-int intensity(const quim::point &a, const quim::point &b, const quim::point &c) {
-    // The fixed light, normalised once on first use.
-    static const quim::vector light = [] {
-        quim::vector l(1.0, 1.0, -1.0);
-        l.normalize();
-        return l;
-    }();
-    const quim::plane plane(a, b, c, true);
-    const double t = plane.normal.angle(light);
-    // A degenerate plane has no angle: it is shaded at full intensity.
-    if (!(t >= 0.0 && t <= 180.0)) {
-        return 180;
-    }
-    return 180 - static_cast<int>(t);
-}
-
-std::uint32_t shadeword(std::uint32_t colour, int intensity, bool exchange) {
-    const auto scale = [intensity](std::uint32_t c) {
-        return static_cast<std::uint32_t>(static_cast<int>(c & 0xFFU) * intensity / 180);
-    };
-    const std::uint32_t s0 = scale(colour);
-    const std::uint32_t s1 = scale(colour >> 8);
-    const std::uint32_t s2 = scale(colour >> 16);
-    return exchange ? (s2 | (s1 << 8) | (s0 << 16)) : (s0 | (s1 << 8) | (s2 << 16));
-}
-
 namespace {
 
 bool finitepoint(const quim::point &p) { return finite(p.x) && finite(p.y) && finite(p.z); }

@@ -10,6 +10,7 @@
 
 #include "../clip/clip.h"
 #include "line.h"
+#include "shade.h"
 
 namespace trel::detail {
 
@@ -38,14 +39,6 @@ void addcorners(polygon &poly, const projected (&tri)[3], int xsize, int ysize);
 // Orders a polygon of more than three vertices by angle about its integer
 // centroid: a stable exchange sort, counter-clockwise as seen in the picture.
 void orderpolygon(polygon &poly);
-
-// 180 minus the whole degrees between the plane of a, b, c and the fixed light
-// (1, 1, -1); 180 for a degenerate plane.
-int intensity(const quim::point &a, const quim::point &b, const quim::point &c);
-
-// The colour word of a shaded triangle: each channel scaled by intensity / 180,
-// the fourth byte dropped, channels 0 and 2 exchanged when `exchange` is set.
-std::uint32_t shadeword(std::uint32_t colour, int intensity, bool exchange);
 
 // The triangle p1, p2, p3 of an X-Z engine whose origin is (orgx, orgy):
 // flat-shaded (trimode::shaded) or shaded and depth-tested (trimode::depth).
