@@ -7,27 +7,52 @@
 namespace trel::detail {
 namespace {
 
-// The fixed light, as a unit vector.
-const quim::vector &light() {
-    static const quim::vector l = [] {
-        quim::vector v(1.0, 1.0, -1.0);
-        v.normalize();
-        return v;
-    }();
-    return l;
-}
+// Everything the table path needs, built on first use.
+struct shadetables {
+    // The fixed light, as a unit vector.
+    quim::vector light{1.0, 1.0, -1.0};
+    // cos(k degrees) for k = 0 ... 180, falling from 1 to -1. The angle is at
+    // least k whole degrees exactly when the cosine is at most the k-th entry.
+    std::array<double, 181> cosines{};
+    // The cosines -1 ... 1 cut into equal buckets; first[b] is where the
+    // search for a cosine in bucket b starts: the whole degrees of the
+    // cosine at the top of the bucket above, so that it never starts past
+    // the answer even for a cosine rounded into the bucket below its own.
+    static constexpr int buckets = 2048;
+    std::array<std::uint8_t, buckets> first{};
 
-// cos(k degrees) for k = 0 ... 180, falling from 1 to -1. The angle is at
-// least k whole degrees exactly when the cosine is at most the k-th entry.
-const std::array<double, 181> &cosines() {
-    static const std::array<double, 181> table = [] {
-        std::array<double, 181> t{};
+    shadetables() {
+        light.normalize();
         for (int k = 0; k <= 180; ++k) {
-            t[static_cast<std::size_t>(k)] = std::cos(k * std::numbers::pi / 180.0);
+            cosines[static_cast<std::size_t>(k)] = std::cos(k * std::numbers::pi / 180.0);
         }
-        return t;
-    }();
-    return table;
+        for (int b = 0; b < buckets; ++b) {
+            const double top = -1.0 + 2.0 * (b + 2) / buckets;
+            first[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(degrees(top, 0));
+        }
+    }
+
+    // The largest k <= 180 with cosine <= cos(k degrees), searched upwards
+    // from a k known to qualify.
+    int degrees(double cosine, int k) const {
+        while (k < 180 && cosine <= cosines[static_cast<std::size_t>(k + 1)]) {
+            ++k;
+        }
+        return k;
+    }
+
+    int bucket(double cosine) const {
+        const double t = (cosine + 1.0) * (buckets / 2);
+        if (!(t >= 0.0)) {
+            return 0;
+        }
+        return t >= buckets - 1 ? buckets - 1 : static_cast<int>(t);
+    }
+};
+
+const shadetables &tables() {
+    static const shadetables t;
+    return t;
 }
 
 // A cosine this close to a whole degree's takes the exact path. The fast
@@ -41,7 +66,7 @@ constexpr double margin = 1e-9;
 
 int intensityexact(const quim::point &a, const quim::point &b, const quim::point &c) {
     const quim::plane plane(a, b, c, true);
-    const double t = plane.normal.angle(light());
+    const double t = plane.normal.angle(tables().light);
     // A degenerate plane has no angle: it is shaded at full intensity.
     if (!(t >= 0.0 && t <= 180.0)) {
         return 180;
@@ -66,18 +91,14 @@ int intensity(const quim::point &a, const quim::point &b, const quim::point &c) 
     if (!(len2 > 1e-280 && len2 < 1e280)) {
         return intensityexact(a, b, c);
     }
-    const quim::vector &l = light();
+    const shadetables &t = tables();
+    const quim::vector &l = t.light;
     const double cosine = (nx * l.x + ny * l.y + nz * l.z) / std::sqrt(len2);
-    // Whole degrees k with cosine <= cos(k degrees): a branch-free binary
-    // search over the falling table. Entry 0 (cosine 1) never counts.
-    const auto &table = cosines();
-    int k = 0;
-    for (int step = 128; step > 0; step >>= 1) {
-        const int probe = k + step;
-        k = (probe <= 180 && cosine <= table[static_cast<std::size_t>(probe)]) ? probe : k;
-    }
-    // k whole degrees: the cosine lies in (cos(k + 1), cos(k)]. Near either
-    // end, or at -1 and below, the exact path decides.
+    const int k = t.degrees(cosine, t.first[static_cast<std::size_t>(t.bucket(cosine))]);
+    const auto &table = t.cosines;
+    // The table's answer stands only when the cosine lies well inside
+    // (cos(k + 1), cos(k)]: near either end, beyond either end (a search that
+    // went wrong), or at -1 and below, the exact path decides.
     if (k >= 180 || cosine - table[static_cast<std::size_t>(k + 1)] <= margin ||
         table[static_cast<std::size_t>(k)] - cosine <= margin) {
         return intensityexact(a, b, c);
