@@ -188,13 +188,7 @@ struct fuzzer {
     int reach = 0;
     int edges[2] = {};
 
-    quim::point point() {
-        quim::point p;
-        p.x = decodecoordinate(in, reach, edges);
-        p.y = decodecoordinate(in, reach, edges);
-        p.z = decodecoordinate(in, reach, edges);
-        return p;
-    }
+    quim::point point() { return decodepoint(in, reach, edges); }
 
     template <class E> void construct(family<E> &f, int bytesperpixel) {
         const int k = in.ConsumeIntegralInRange<int>(0, slotcount - 1);

@@ -115,6 +115,17 @@ int decodeinside(FuzzedDataProvider &in, int size, int other) {
     }
 }
 
+// The two ends of a segment near the picture; one time in eight the same
+// point twice.
+void decodesegment(FuzzedDataProvider &in, int reach, const int (&edges)[2], quim::point &a,
+                   quim::point &b) {
+    a = decodepoint(in, reach, edges);
+    b = decodepoint(in, reach, edges);
+    if (in.ConsumeIntegralInRange<int>(0, 7) == 0) {
+        b = a;
+    }
+}
+
 // --- Filling ------------------------------------------------------------------
 
 // Every pixel written has depth d.
@@ -273,14 +284,7 @@ void checkclip(FuzzedDataProvider &in) {
     const int edges[2] = {stride / 2, height / 2};
     quim::point a;
     quim::point b;
-    for (quim::point *p : {&a, &b}) {
-        p->x = decodecoordinate(in, reach, edges);
-        p->y = decodecoordinate(in, reach, edges);
-        p->z = decodecoordinate(in, reach, edges);
-    }
-    if (in.ConsumeIntegralInRange<int>(0, 7) == 0) {
-        b = a;
-    }
+    decodesegment(in, reach, edges, a, b);
     const bool wantfirst = in.ConsumeBool();
     const bool wantsecond = in.ConsumeBool();
 
@@ -359,14 +363,7 @@ void checkcut(FuzzedDataProvider &in) {
     const int edges[2] = {xsize / 2, ysize / 2};
     quim::point a;
     quim::point b;
-    for (quim::point *p : {&a, &b}) {
-        p->x = decodecoordinate(in, reach, edges);
-        p->y = decodecoordinate(in, reach, edges);
-        p->z = decodecoordinate(in, reach, edges);
-    }
-    if (in.ConsumeIntegralInRange<int>(0, 7) == 0) {
-        b = a;
-    }
+    decodesegment(in, reach, edges, a, b);
     const bool wanta = in.ConsumeBool();
     const bool wantb = in.ConsumeBool();
 
@@ -641,12 +638,8 @@ void checkengines(FuzzedDataProvider &in) {
 // The shade of any three points, through the table and through the angle.
 void checkshade(FuzzedDataProvider &in) {
     const int edges[2] = {300, 200};
-    quim::point p[3];
-    for (quim::point &q : p) {
-        q.x = decodecoordinate(in, 400, edges);
-        q.y = decodecoordinate(in, 400, edges);
-        q.z = decodecoordinate(in, 400, edges);
-    }
+    const quim::point p[3] = {decodepoint(in, 400, edges), decodepoint(in, 400, edges),
+                              decodepoint(in, 400, edges)};
     if (trel::detail::intensity(p[0], p[1], p[2]) !=
         trel::detail::intensityexact(p[0], p[1], p[2])) {
         for (const quim::point &q : p) {

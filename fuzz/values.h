@@ -11,6 +11,8 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <quim/quim.h>
+
 // The fuzz targets' own checking loops are left out of coverage, so that only
 // the library's branches guide the search and the loops stay fast.
 #define TREL_FUZZ_UNTRACED __attribute__((no_sanitize("coverage")))
@@ -57,6 +59,15 @@ inline double decodecoordinate(FuzzedDataProvider &in, int reach, const int (&ed
     default:
         return in.ConsumeIntegralInRange<int>(-reach - 4, reach + 4);
     }
+}
+
+// A point whose three coordinates are drawn as above.
+inline quim::point decodepoint(FuzzedDataProvider &in, int reach, const int (&edges)[2]) {
+    quim::point p;
+    p.x = decodecoordinate(in, reach, edges);
+    p.y = decodecoordinate(in, reach, edges);
+    p.z = decodecoordinate(in, reach, edges);
+    return p;
 }
 
 #endif
