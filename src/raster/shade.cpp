@@ -75,17 +75,10 @@ int intensityexact(const quim::point &a, const quim::point &b, const quim::point
 }
 
 int intensity(const quim::point &a, const quim::point &b, const quim::point &c) {
-    // The plane's normal, formed exactly as the geometry library forms it.
-    const double ux = b.x - a.x;
-    const double uy = b.y - a.y;
-    const double uz = b.z - a.z;
-    const double vx = c.x - a.x;
-    const double vy = c.y - a.y;
-    const double vz = c.z - a.z;
-    const double nx = uy * vz - uz * vy;
-    const double ny = uz * vx - ux * vz;
-    const double nz = ux * vy - uy * vx;
-    const double len2 = nx * nx + ny * ny + nz * nz;
+    // The plane's normal as the geometry library forms it, before it is made
+    // a unit vector.
+    const quim::vector n = quim::plane(a, b, c, false).normal;
+    const double len2 = n.x * n.x + n.y * n.y + n.z * n.z;
     // Normals so short or so long that their squares lose precision, and
     // degenerate or non-finite ones, go the exact way.
     if (!(len2 > 1e-280 && len2 < 1e280)) {
@@ -93,7 +86,7 @@ int intensity(const quim::point &a, const quim::point &b, const quim::point &c) 
     }
     const shadetables &t = tables();
     const quim::vector &l = t.light;
-    const double cosine = (nx * l.x + ny * l.y + nz * l.z) / std::sqrt(len2);
+    const double cosine = (n.x * l.x + n.y * l.y + n.z * l.z) / std::sqrt(len2);
     const int k = t.degrees(cosine, t.first[static_cast<std::size_t>(t.bucket(cosine))]);
     const auto &table = t.cosines;
     // The table's answer stands only when the cosine lies well inside
