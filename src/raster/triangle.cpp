@@ -7,6 +7,7 @@
 #include "../engine/world.h"
 #include "fill.h"
 #include "fixed.h"
+#include "shade.h"
 #include "wide.h"
 
 namespace trel::detail {

@@ -10,7 +10,6 @@
 
 #include "../clip/clip.h"
 #include "line.h"
-#include "shade.h"
 
 namespace trel::detail {
 
