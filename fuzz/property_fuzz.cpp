@@ -30,22 +30,13 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "clip/clip.h"
+#include "raster/depthspan.h"
 #include "raster/fill.h"
 #include "raster/fixed.h"
 #include "raster/line.h"
 #include "raster/shade.h"
 #include "values.h"
 #include <trel/trel.h>
-
-namespace trel::detail {
-// The depth span forms, which fill.h leaves out.
-void depthspanscalar(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed step,
-                     std::uint32_t word);
-#if defined(__SSE2__)
-void depthspansse2(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed step,
-                   std::uint32_t word);
-#endif
-} // namespace trel::detail
 
 namespace {
 

@@ -3,19 +3,11 @@
 #ifndef TREL_CLIP_CLIP_H
 #define TREL_CLIP_CLIP_H
 
-#include <cstdint>
-
 #include <quim/quim.h>
 
-namespace trel::detail {
+#include "../geom/world.h"
 
-// A world point projected onto the picture: column, row and the attribute the
-// clipper carries along, before any clipping.
-struct projected {
-    std::int64_t x;
-    std::int64_t y;
-    std::int64_t a;
-};
+namespace trel::detail {
 
 // X-Z engines. Projects a and b to (orgx + trunc(x), orgy - trunc(z)) and clips
 // the segment by outcodes against 0 <= x <= xbound, 0 <= y <= ybound. Writes
@@ -50,9 +42,14 @@ struct cutresult {
 // X-Y engine. Projects a and b to (orgx + trunc(x), orgy - trunc(y)[, trunc(z)])
 // and clips against 0 <= x < xsize, 0 <= y < ysize, writing the endpoints that
 // start inside (when flagged) and then every crossing it computes, inside the
-// picture or not. `zs` may be null when no attribute is wanted.
+// picture or not. `zs` may be null when no attribute is wanted. Segments with
+// a non-finite coordinate are refused: nothing is written.
 cutresult cutsegment(int orgx, int orgy, int xsize, int ysize, const quim::point &a,
                      const quim::point &b, int *xs, int *ys, int *zs, bool wanta, bool wantb);
+
+// The clipping of cutsegment for endpoints already projected.
+cutresult cutprojected(int xsize, int ysize, projected p1, projected p2, int *xs, int *ys, int *zs,
+                       bool wanta, bool wantb);
 
 } // namespace trel::detail
 

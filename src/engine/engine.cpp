@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "enginecore.h"
+
 namespace trel {
 namespace {
 
@@ -30,5 +32,14 @@ engine &engine::operator=(const engine &) noexcept { return *this; }
 
 void engine::begin() {}
 void engine::end() {}
+
+void detail::polyline(engine &e, const quim::point *pts, int n, unsigned long colour) {
+    if (pts == nullptr) {
+        return;
+    }
+    for (int i = 0; i + 1 < n; ++i) {
+        e.line(pts[i], pts[i + 1], colour);
+    }
+}
 
 } // namespace trel

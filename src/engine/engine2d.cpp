@@ -9,12 +9,12 @@ namespace trel {
 
 int engine2d::orgx = 0;
 int engine2d::orgy = 0;
-int engine2d::rcptab[4096] = {};
+int engine2d::rcptab[detail::rcpsize] = {};
 int engine2d::rcpcount = 0;
 
 // The origin's row sits 20 rows above the middle of the picture.
 engine2d::engine2d(int width, int height, void *buffer) {
-    detail::construct(*this, width, height, buffer, {4, 20});
+    detail::construct(*this, width, height, buffer);
 }
 
 engine2d::engine2d(const engine2d &other) noexcept : engine(other) {
@@ -32,11 +32,9 @@ int engine2d::width() { return xsize; }
 int engine2d::height() { return ysize; }
 bool engine2d::depth() { return false; }
 
-void engine2d::clear(unsigned long colour) { detail::clearpixels(*this, colour); }
+void engine2d::clear(unsigned long colour) { detail::clear(*this, colour); }
 
-void engine2d::dot(const quim::point &p, unsigned long colour) {
-    detail::plot(*this, p.x, p.z, colour);
-}
+void engine2d::dot(const quim::point &p, unsigned long colour) { detail::plot(*this, p, colour); }
 
 void engine2d::line(const quim::point *pts, int n, unsigned long colour) {
     detail::polyline(*this, pts, n, colour);
@@ -51,7 +49,7 @@ void engine2d::line(const quim::point &a, const quim::point &b, unsigned long co
     if (detail::clipsegment(orgx, orgy, xsize - 1, ysize - 1, a, b, xs, ys, true, true) != 2) {
         return;
     }
-    detail::flatline({pixels, nullptr, xsize, ysize, rcp}, xs[0], ys[0], xs[1], ys[1],
+    detail::flatline(detail::surfaceof(*this), xs[0], ys[0], xs[1], ys[1],
                      detail::colourword(colour));
 }
 
@@ -62,7 +60,7 @@ void engine2d::tri(const quim::point &, const quim::point *, int, unsigned long)
 
 void engine2d::tri(const quim::point &p1, const quim::point &p2, const quim::point &p3,
                    unsigned long colour) {
-    detail::trianglexz({pixels, nullptr, xsize, ysize, rcp}, orgx, orgy, p1, p2, p3, colour,
+    detail::trianglexz(detail::surfaceof(*this), detail::originof<engine2d>(), p1, p2, p3, colour,
                        detail::trimode::shaded);
 }
 

@@ -9,11 +9,11 @@ namespace trel {
 
 int engine2dxy::orgx = 0;
 int engine2dxy::orgy = 0;
-int engine2dxy::rcptab[4096] = {};
+int engine2dxy::rcptab[detail::rcpsize] = {};
 int engine2dxy::rcpcount = 0;
 
 engine2dxy::engine2dxy(int width, int height, void *buffer) {
-    detail::construct(*this, width, height, buffer, {4, 0});
+    detail::construct(*this, width, height, buffer);
 }
 
 engine2dxy::engine2dxy(const engine2dxy &other) noexcept : engine(other) {
@@ -31,11 +31,9 @@ int engine2dxy::width() { return xsize; }
 int engine2dxy::height() { return ysize; }
 bool engine2dxy::depth() { return false; }
 
-void engine2dxy::clear(unsigned long colour) { detail::clearpixels(*this, colour); }
+void engine2dxy::clear(unsigned long colour) { detail::clear(*this, colour); }
 
-void engine2dxy::dot(const quim::point &p, unsigned long colour) {
-    detail::plot(*this, p.x, p.y, colour);
-}
+void engine2dxy::dot(const quim::point &p, unsigned long colour) { detail::plot(*this, p, colour); }
 
 void engine2dxy::line(const quim::point *pts, int n, unsigned long colour) {
     detail::polyline(*this, pts, n, colour);
@@ -55,7 +53,7 @@ void engine2dxy::line(const quim::point &a, const quim::point &b, unsigned long 
     if (!cut.accepted) {
         return;
     }
-    detail::flatline({pixels, nullptr, xsize, ysize, rcp}, cut.x1, cut.y1, cut.x2, cut.y2,
+    detail::flatline(detail::surfaceof(*this), cut.x1, cut.y1, cut.x2, cut.y2,
                      detail::colourword(colour));
 }
 
@@ -66,9 +64,20 @@ void engine2dxy::tri(const quim::point &, const quim::point *, int, unsigned lon
 
 void engine2dxy::tri(const quim::point &p1, const quim::point &p2, const quim::point &p3,
                      unsigned long colour) {
-    detail::trianglexy({pixels, nullptr, xsize, ysize, rcp}, orgx, orgy, p1, p2, p3, colour);
+    detail::trianglexy(detail::surfaceof(*this), detail::originof<engine2dxy>(), p1, p2, p3,
+                       colour);
 }
 
 void engine2dxy::text(const quim::point &, const char *, unsigned long) {}
+
+int engine2dxy::cutpoints(int *xs, int *ys, const quim::point &a, const quim::point &b, bool wanta,
+                          bool wantb) {
+    return detail::cutsegment(orgx, orgy, xsize, ysize, a, b, xs, ys, nullptr, wanta, wantb).count;
+}
+
+int engine2dxy::cutpoints(int *xs, int *ys, int *zs, const quim::point &a, const quim::point &b,
+                          bool wanta, bool wantb) {
+    return detail::cutsegment(orgx, orgy, xsize, ysize, a, b, xs, ys, zs, wanta, wantb).count;
+}
 
 } // namespace trel

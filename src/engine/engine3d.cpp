@@ -1,7 +1,5 @@
 #include <trel/trel.h>
 
-#include <algorithm>
-
 #include "../clip/clip.h"
 #include "../raster/fixed.h"
 #include "../raster/line.h"
@@ -12,27 +10,11 @@ namespace trel {
 
 int engine3d::orgx = 0;
 int engine3d::orgy = 0;
-int engine3d::rcptab[4096] = {};
+int engine3d::rcptab[detail::rcpsize] = {};
 int engine3d::rcpcount = 0;
 
-namespace {
-
-// What clear puts in the depth plane: 0x8300, the farthest depth in use.
-constexpr std::int16_t fardepth = -32000;
-
-// Lines store the colour with channels 0 and 2 exchanged and the fourth byte 0.
-std::uint32_t exchangedword(unsigned long colour) {
-    const std::uint32_t c = detail::colourword(colour);
-    return ((c >> 16) & 0xFFU) | (c & 0xFF00U) | ((c & 0xFFU) << 16);
-}
-
-} // namespace
-
-// The depth plane follows the colour plane in the same block.
 engine3d::engine3d(int width, int height, void *buffer) {
-    if (detail::construct(*this, width, height, buffer, {6, 0}) && pixels != nullptr) {
-        zbuf = reinterpret_cast<std::int16_t *>(pixels + npixels);
-    }
+    detail::construct(*this, width, height, buffer);
 }
 
 engine3d::engine3d(const engine3d &other) noexcept : engine(other) {
@@ -50,25 +32,11 @@ int engine3d::width() { return xsize; }
 int engine3d::height() { return ysize; }
 bool engine3d::depth() { return true; }
 
-// Both planes with string stores on x86, as clearpixels does.
-void engine3d::clear(unsigned long colour) {
-    detail::clearpixels(*this, colour);
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
-    void *to = zbuf;
-    auto count = static_cast<std::size_t>(npixels);
-    __asm__ volatile("rep stosw"
-                     : "+D"(to), "+c"(count)
-                     : "a"(static_cast<std::uint16_t>(fardepth))
-                     : "memory");
-#else
-    std::fill_n(zbuf, npixels, fardepth);
-#endif
-}
+// Both planes: every depth becomes fardepth.
+void engine3d::clear(unsigned long colour) { detail::clear(*this, colour); }
 
 // Dots neither test nor write depth, and keep the caller's channel order.
-void engine3d::dot(const quim::point &p, unsigned long colour) {
-    detail::plot(*this, p.x, p.z, colour);
-}
+void engine3d::dot(const quim::point &p, unsigned long colour) { detail::plot(*this, p, colour); }
 
 void engine3d::line(const quim::point *pts, int n, unsigned long colour) {
     detail::polyline(*this, pts, n, colour);
@@ -88,8 +56,8 @@ void engine3d::line(const quim::point &a, const quim::point &b, unsigned long co
     }
     const std::int32_t d1 = detail::wrapdiff(-10, as[0]);
     const std::int32_t d2 = detail::wrapdiff(-10, as[1]);
-    detail::depthline({pixels, zbuf, xsize, ysize, rcp}, xs[0], ys[0], d1, xs[1], ys[1], d2,
-                      exchangedword(colour));
+    detail::depthline(detail::surfaceof(*this), xs[0], ys[0], d1, xs[1], ys[1], d2,
+                      detail::exchangechannels(detail::colourword(colour)));
 }
 
 void engine3d::tri(const quim::point &, const quim::point &, const quim::point *, int,
@@ -99,7 +67,7 @@ void engine3d::tri(const quim::point &, const quim::point *, int, unsigned long)
 
 void engine3d::tri(const quim::point &p1, const quim::point &p2, const quim::point &p3,
                    unsigned long colour) {
-    detail::trianglexz({pixels, zbuf, xsize, ysize, rcp}, orgx, orgy, p1, p2, p3, colour,
+    detail::trianglexz(detail::surfaceof(*this), detail::originof<engine3d>(), p1, p2, p3, colour,
                        detail::trimode::depth);
 }
 

@@ -1,6 +1,7 @@
 // What the three engine classes share as objects: construction over a borrowed
 // or owned block, the per-class origin and reciprocal table, copying with a
-// shared block, destruction, clearing and dots. Each engine's own source file
+// shared block, destruction, clearing and dots, and the views of an engine
+// that the clippers and rasterisers take. Each engine's own source file
 // instantiates these for its class.
 #ifndef TREL_ENGINE_ENGINECORE_H
 #define TREL_ENGINE_ENGINECORE_H
@@ -8,20 +9,54 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
+#include "../geom/world.h"
+#include "../raster/colour.h"
+#include "../raster/fixed.h"
+#include "../raster/store.h"
+#include "../raster/surface.h"
 #include "block.h"
-#include "world.h"
 #include <trel/trel.h>
 
 namespace trel::detail {
 
-inline constexpr int rcpsize = 4096;
+// How the three engine classes differ as objects: the bytes a pixel takes in
+// the block (a depth plane after the pixels makes 6), how many rows above the
+// middle of the picture the origin's row sits, and the world plane shown.
+template <class E> struct engineclass;
 
-// How an engine class differs as an object.
-struct enginekind {
-    int bytesperpixel; // 4, or 6 with a depth plane after the pixels
-    int orgyshift;     // subtracted from height / 2 to place the origin's row
+template <> struct engineclass<engine2d> {
+    static constexpr int bytesperpixel = 4;
+    static constexpr int orgyshift = 20;
+    static constexpr view shows = view::xz;
 };
+
+template <> struct engineclass<engine2dxy> {
+    static constexpr int bytesperpixel = 4;
+    static constexpr int orgyshift = 0;
+    static constexpr view shows = view::xy;
+};
+
+template <> struct engineclass<engine3d> {
+    static constexpr int bytesperpixel = 6;
+    static constexpr int orgyshift = 0;
+    static constexpr view shows = view::xz;
+};
+
+template <class E> constexpr bool hasdepth = requires(E &e) { e.zbuf; };
+
+// The class's origin as it stands now; the newest construction moved it.
+template <class E> origin originof() { return {E::orgx, E::orgy}; }
+
+// The planes of an engine as the rasterisers draw into them.
+template <class E> surface surfaceof(const E &e) {
+    if constexpr (hasdepth<E>) {
+        return {e.pixels, e.zbuf, e.xsize, e.ysize, e.rcp};
+    } else {
+        return {e.pixels, nullptr, e.xsize, e.ysize, e.rcp};
+    }
+}
 
 template <class E> void makezero(E &e) {
     e.pixels = nullptr;
@@ -34,7 +69,9 @@ template <class E> void makezero(E &e) {
 // when buffer is null). Returns false and leaves the engine empty when the
 // size is refused or the allocation fails; the class's table and origin are
 // then untouched.
-template <class E> bool construct(E &e, int width, int height, void *buffer, enginekind kind) {
+template <class E> bool construct(E &e, int width, int height, void *buffer) {
+    static_assert(std::extent_v<decltype(E::rcptab)> == rcpsize);
+    using traits = engineclass<E>;
     e.bpp = 32;
     e.extbuf = buffer != nullptr;
     makezero(e);
@@ -53,7 +90,7 @@ template <class E> bool construct(E &e, int width, int height, void *buffer, eng
         e.pixels = static_cast<std::uint32_t *>(buffer);
     } else if (count > 0) {
         e.pixels = static_cast<std::uint32_t *>(allocblock(
-            static_cast<std::size_t>(count) * static_cast<std::size_t>(kind.bytesperpixel)));
+            static_cast<std::size_t>(count) * static_cast<std::size_t>(traits::bytesperpixel)));
         if (e.pixels == nullptr) {
             return false;
         }
@@ -72,7 +109,13 @@ template <class E> bool construct(E &e, int width, int height, void *buffer, eng
         E::rcpcount = static_cast<int>(n);
     }
     E::orgx = e.xsize / 2;
-    E::orgy = e.ysize / 2 - kind.orgyshift;
+    E::orgy = e.ysize / 2 - traits::orgyshift;
+    // The depth plane follows the colour plane in the same block.
+    if constexpr (hasdepth<E>) {
+        if (e.pixels != nullptr) {
+            e.zbuf = reinterpret_cast<std::int16_t *>(e.pixels + e.npixels);
+        }
+    }
     return true;
 }
 
@@ -81,7 +124,7 @@ template <class E> bool ownsblock(const E &e) { return !e.extbuf && e.pixels != 
 template <class E> void copyfields(E &to, const E &from) {
     to.extbuf = from.extbuf;
     to.pixels = from.pixels;
-    if constexpr (requires { to.zbuf; }) {
+    if constexpr (hasdepth<E>) {
         to.zbuf = from.zbuf;
     }
     to.rcp = from.rcp;
@@ -120,33 +163,33 @@ template <class E> void destroy(E &e) {
     makezero(e);
 }
 
-// On x86 a string store fills the plane as fast as memset does: the processor
-// writes whole cache lines without reading them first, which no loop of vector
-// stores achieves. Elsewhere a plain loop.
-template <class E> void clearpixels(E &e, unsigned long colour) {
-    const std::uint32_t word = colourword(colour);
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
-    void *to = e.pixels;
-    auto count = static_cast<std::size_t>(e.npixels);
-    __asm__ volatile("rep stosl" : "+D"(to), "+c"(count) : "a"(word) : "memory");
-#else
-    std::fill_n(e.pixels, e.npixels, word);
-#endif
+// Every pixel to `colour`, all 32 bits, and every depth to fardepth.
+template <class E> void clear(E &e, unsigned long colour) {
+    const auto count = static_cast<std::size_t>(e.npixels);
+    stringstore(e.pixels, count, colourword(colour));
+    if constexpr (hasdepth<E>) {
+        stringstore(e.zbuf, count, fardepth);
+    }
 }
 
-// Plots one pixel at (column, row) = (orgx + trunc(h), orgy - trunc(v)); points
-// off the picture or with a non-finite coordinate draw nothing.
-template <class E> void plot(E &e, double h, double v, unsigned long colour) {
-    if (!finite(h) || !finite(v)) {
+// Plots one pixel at the projection of p; points off the picture or with a
+// non-finite coordinate draw nothing. Depth is neither tested nor written.
+template <class E> void plot(E &e, const quim::point &p, unsigned long colour) {
+    constexpr view shows = engineclass<E>::shows;
+    if (!projectable(p, shows, false)) {
         return;
     }
-    const std::int64_t column = E::orgx + toint(h);
-    const std::int64_t row = E::orgy - toint(v);
-    if (column < 0 || row < 0 || column >= e.xsize || row >= e.ysize) {
+    const projected at = project(p, originof<E>(), shows, false);
+    if (at.x < 0 || at.y < 0 || at.x >= e.xsize || at.y >= e.ysize) {
         return;
     }
-    e.pixels[row * e.xsize + column] = colourword(colour);
+    e.pixels[at.y * e.xsize + at.x] = colourword(colour);
 }
+
+// Draws pts[0] to pts[1], pts[1] to pts[2], ... through the engine's own
+// two-point line, so that each engine's clipping and depth apply; fewer than
+// two points draw nothing.
+void polyline(engine &e, const quim::point *pts, int n, unsigned long colour);
 
 } // namespace trel::detail
 

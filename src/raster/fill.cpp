@@ -8,18 +8,12 @@
 #include <emmintrin.h>
 #endif
 
+#include "depthspan.h"
 #include "fixed.h"
+#include "store.h"
 
 namespace trel::detail {
 
-// The depth span forms have external linkage so that the library's own tests
-// can check each vector form against depthspanscalar; fill.h leaves them out,
-// as no other part of the library calls them.
-
-// The depth-tested pixels of one span, one at a time: pixel i has depth
-// whole(z + i * step) and is written, colour and depth, only where that is
-// greater than the stored depth. The vector forms below write exactly the
-// same words.
 void depthspanscalar(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed step,
                      std::uint32_t word) {
     for (int i = 0; i < n; ++i) {
@@ -33,54 +27,73 @@ void depthspanscalar(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed 
 }
 
 #if defined(__SSE2__)
+namespace {
+
+int lane(fixed v) { return static_cast<int>(v); }
+
+// Spans of up to three pixels, one at a time. Both words are stored whatever
+// the test gives, so that the test needs no branch.
+void depthspanbelowfour(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed step,
+                        std::uint32_t word) {
+    for (int i = 0; i < n; ++i) {
+        const std::int32_t d = whole(z);
+        const std::int32_t old = zb[i];
+        const std::uint32_t pass = 0U - static_cast<std::uint32_t>(d > old);
+        zb[i] = static_cast<std::int16_t>((static_cast<std::uint32_t>(d) & pass) |
+                                          (static_cast<std::uint32_t>(old) & ~pass));
+        px[i] = (word & pass) | (px[i] & ~pass);
+        z += step;
+    }
+}
+
+// Four pixels from `at`, whose first accumulator is z + at * step. Lanes that
+// fail keep what they hold.
+void depthspanfour(std::uint32_t *px, std::int16_t *zb, int at, fixed z, fixed step,
+                   __m128i colour) {
+    const fixed first = z + static_cast<fixed>(at) * step;
+    const __m128i acc = _mm_setr_epi32(lane(first), lane(first + step), lane(first + 2 * step),
+                                       lane(first + 3 * step));
+    const __m128i d = _mm_packs_epi32(_mm_srai_epi32(acc, 16), _mm_setzero_si128());
+    auto *zp = reinterpret_cast<__m128i *>(zb + at);
+    auto *pp = reinterpret_cast<__m128i *>(px + at);
+    const __m128i old = _mm_loadl_epi64(zp);
+    const __m128i pass = _mm_cmpgt_epi16(d, old);
+    const int mask = _mm_movemask_epi8(pass) & 0xFF;
+    if (mask == 0xFF) {
+        _mm_storel_epi64(zp, d);
+        _mm_storeu_si128(pp, colour);
+    } else if (mask != 0) {
+        _mm_storel_epi64(zp, _mm_or_si128(_mm_and_si128(pass, d), _mm_andnot_si128(pass, old)));
+        const __m128i wide = _mm_unpacklo_epi16(pass, pass);
+        _mm_storeu_si128(pp, _mm_or_si128(_mm_and_si128(wide, colour),
+                                          _mm_andnot_si128(wide, _mm_loadu_si128(pp))));
+    }
+}
+
+// Spans of four to seven pixels: the first four, then the last four,
+// overlapping. The test is strict, so a pixel written by the first block
+// holds exactly the depth it is tested with again, fails and keeps it.
+void depthspanbeloweight(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed step,
+                         __m128i colour) {
+    depthspanfour(px, zb, 0, z, step, colour);
+    depthspanfour(px, zb, n - 4, z, step, colour);
+}
+
+} // namespace
+
 // Eight pixels at a time. The whole part of a 32-bit accumulator always fits
 // in 16 bits, so the saturating pack keeps it as it is, and the signed 16-bit
 // comparison is the scalar one. Lanes that fail keep what they hold: they are
-// stored back unchanged. Spans of four to seven pixels take two blocks of
-// four, shorter ones a loop without a branch on the test.
+// stored back unchanged.
 void depthspansse2(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed step,
                    std::uint32_t word) {
-    const auto lane = [](fixed v) { return static_cast<int>(v); };
+    if (n < 4) {
+        depthspanbelowfour(px, zb, n, z, step, word);
+        return;
+    }
     const __m128i colour = _mm_set1_epi32(lane(word));
     if (n < 8) {
-        if (n < 4) {
-            // Both words are stored whatever the test gives, so that the
-            // test needs no branch.
-            for (int i = 0; i < n; ++i) {
-                const std::int32_t d = whole(z);
-                const std::int32_t old = zb[i];
-                const std::uint32_t pass = 0U - static_cast<std::uint32_t>(d > old);
-                zb[i] = static_cast<std::int16_t>((static_cast<std::uint32_t>(d) & pass) |
-                                                  (static_cast<std::uint32_t>(old) & ~pass));
-                px[i] = (word & pass) | (px[i] & ~pass);
-                z += step;
-            }
-            return;
-        }
-        // Four pixels from `at`, then the last four, overlapping as below.
-        const auto four = [&](int at) {
-            const fixed first = z + static_cast<fixed>(at) * step;
-            const __m128i acc = _mm_setr_epi32(lane(first), lane(first + step),
-                                               lane(first + 2 * step), lane(first + 3 * step));
-            const __m128i d = _mm_packs_epi32(_mm_srai_epi32(acc, 16), _mm_setzero_si128());
-            auto *zp = reinterpret_cast<__m128i *>(zb + at);
-            auto *pp = reinterpret_cast<__m128i *>(px + at);
-            const __m128i old = _mm_loadl_epi64(zp);
-            const __m128i pass = _mm_cmpgt_epi16(d, old);
-            const int mask = _mm_movemask_epi8(pass) & 0xFF;
-            if (mask == 0xFF) {
-                _mm_storel_epi64(zp, d);
-                _mm_storeu_si128(pp, colour);
-            } else if (mask != 0) {
-                _mm_storel_epi64(zp,
-                                 _mm_or_si128(_mm_and_si128(pass, d), _mm_andnot_si128(pass, old)));
-                const __m128i wide = _mm_unpacklo_epi16(pass, pass);
-                _mm_storeu_si128(pp, _mm_or_si128(_mm_and_si128(wide, colour),
-                                                  _mm_andnot_si128(wide, _mm_loadu_si128(pp))));
-            }
-        };
-        four(0);
-        four(n - 4);
+        depthspanbeloweight(px, zb, n, z, step, colour);
         return;
     }
     const __m128i step8 = _mm_set1_epi32(lane(8 * step));
@@ -159,24 +172,15 @@ void span(const surface &s, std::uint32_t word, int row, int left, int count, fi
     const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(row) * s.stride + left;
     const int n = right - left + 1;
     if constexpr (!Depth) {
-        std::uint32_t *px = s.pixels + off;
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
-        // A long span takes the string store, which writes whole cache lines
-        // without reading them first; below about 160 pixels its start-up
-        // costs more than the vector loop.
+        // A long span takes the string store; below about 160 pixels its
+        // start-up costs more than the vector loop.
         if (n >= 160) {
-            auto count = static_cast<std::size_t>(n);
-            __asm__ volatile("rep stosl" : "+D"(px), "+c"(count) : "a"(word) : "memory");
-            return;
+            stringstore(s.pixels + off, static_cast<std::size_t>(n), word);
+        } else {
+            std::fill_n(s.pixels + off, n, word);
         }
-#endif
-        std::fill_n(px, n, word);
     } else {
-#if defined(__SSE2__)
-        depthspansse2(s.pixels + off, s.zbuf + off, n, z0, step, word);
-#else
-        depthspanscalar(s.pixels + off, s.zbuf + off, n, z0, step, word);
-#endif
+        depthspan(s.pixels + off, s.zbuf + off, n, z0, step, word);
     }
 }
 
@@ -220,47 +224,41 @@ void spanbetween(const surface &s, std::uint32_t word, int row, int x0, const ed
     span<Depth>(s, word, row, x0 + whole(l.x), count, l.z, step);
 }
 
+// The general case, t1 above t2: the apex alone on the top row, then one span
+// per row between the long edge t1-t3 and the short edges t1-t2 and t2-t3.
 template <bool Depth>
-void fill(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word) {
-    // Order by row with strict comparisons: vertices on one row keep their order.
-    if (t1.y > t2.y) {
-        std::swap(t1, t2);
+void fillgeneral(const surface &s, const fillvertex &t1, const fillvertex &t2, const fillvertex &t3,
+                 std::uint32_t word) {
+    edge longedge = makeedge(t1, t3, rcpat(s.rcp, t3.y - t1.y));
+    edge shortedge = makeedge(t1, t2, rcpat(s.rcp, t2.y - t1.y));
+    span<Depth>(s, word, t1.y, t1.x, 0, longedge.z, 0);
+    for (int y = t1.y + 1; y <= t2.y; ++y) {
+        shortedge.advance();
+        longedge.advance();
+        spanbetween<Depth>(s, word, y, t1.x, shortedge, longedge);
     }
-    if (t1.y > t3.y) {
-        std::swap(t1, t3);
+    // The short edge turns at t2 without restarting its column: it goes on
+    // from where the upper half left it, still measured from t1's column.
+    // Its depth starts again at t2.
+    const edge lower = makeedge(t2, t3, rcpat(s.rcp, t3.y - t2.y));
+    shortedge.xstep = lower.xstep;
+    shortedge.z = lower.z;
+    shortedge.zstep = lower.zstep;
+    for (int y = t2.y + 1; y <= t3.y; ++y) {
+        shortedge.advance();
+        longedge.advance();
+        spanbetween<Depth>(s, word, y, t1.x, shortedge, longedge);
     }
-    if (t2.y > t3.y) {
-        std::swap(t2, t3);
-    }
+}
+
+// The flat top, t1 and t2 on one row: edges t1-t3 (from t1's column) and
+// t2-t3 (from t2's column). Which one is left is decided once, from the two
+// top vertices (t1 on a tie); each span's length comes from the difference
+// of the full 16.16 positions.
+template <bool Depth>
+void fillflattop(const surface &s, const fillvertex &t1, const fillvertex &t2, const fillvertex &t3,
+                 std::uint32_t word) {
     const int r13 = rcpat(s.rcp, t3.y - t1.y);
-    if (t1.y < t2.y) {
-        // General case: the apex alone on the top row, then one span per row
-        // between the long edge t1-t3 and the short edges t1-t2 and t2-t3.
-        edge longedge = makeedge(t1, t3, r13);
-        edge shortedge = makeedge(t1, t2, rcpat(s.rcp, t2.y - t1.y));
-        span<Depth>(s, word, t1.y, t1.x, 0, longedge.z, 0);
-        for (int y = t1.y + 1; y <= t2.y; ++y) {
-            shortedge.advance();
-            longedge.advance();
-            spanbetween<Depth>(s, word, y, t1.x, shortedge, longedge);
-        }
-        // The short edge turns at t2 without restarting its column: it goes on
-        // from where the upper half left it, still measured from t1's column.
-        // Its depth starts again at t2.
-        const edge lower = makeedge(t2, t3, rcpat(s.rcp, t3.y - t2.y));
-        shortedge.xstep = lower.xstep;
-        shortedge.z = lower.z;
-        shortedge.zstep = lower.zstep;
-        for (int y = t2.y + 1; y <= t3.y; ++y) {
-            shortedge.advance();
-            longedge.advance();
-            spanbetween<Depth>(s, word, y, t1.x, shortedge, longedge);
-        }
-        return;
-    }
-    // Flat top: edges t1-t3 (from t1's column) and t2-t3 (from t2's column).
-    // Which one is left is decided once, from the two top vertices; each
-    // span's length comes from the difference of the full 16.16 positions.
     edge e13 = makeedge(t1, t3, r13);
     edge e23 = makeedge(t2, t3, r13);
     const bool leftis23 = t2.x < t1.x;
@@ -285,6 +283,25 @@ void fill(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::ui
             step = times(whole(r.z - l.z), rcpat(s.rcp, count));
         }
         span<Depth>(s, word, y, topleft.x + whole(l.x), count, l.z, step);
+    }
+}
+
+template <bool Depth>
+void fill(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word) {
+    // Order by row with strict comparisons: vertices on one row keep their order.
+    if (t1.y > t2.y) {
+        std::swap(t1, t2);
+    }
+    if (t1.y > t3.y) {
+        std::swap(t1, t3);
+    }
+    if (t2.y > t3.y) {
+        std::swap(t2, t3);
+    }
+    if (t1.y < t2.y) {
+        fillgeneral<Depth>(s, t1, t2, t3, word);
+    } else {
+        fillflattop<Depth>(s, t1, t2, t3, word);
     }
 }
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "line.h"
+#include "surface.h"
 
 namespace trel::detail {
 

@@ -35,9 +35,13 @@ inline std::int32_t wrapneg(std::int32_t v) {
     return static_cast<std::int32_t>(fixed{0} - static_cast<fixed>(v));
 }
 
+// Entries in each engine class's reciprocal table (entry i = 65536 / i, entry
+// 0 = 0), and so the largest width and height an engine accepts.
+inline constexpr int rcpsize = 4096;
+
 // Table entry i; an index outside the table reads as 0.
 inline int rcpat(const int *rcp, std::int32_t i) {
-    return static_cast<std::uint32_t>(i) < 4096U ? rcp[i] : 0;
+    return static_cast<std::uint32_t>(i) < static_cast<std::uint32_t>(rcpsize) ? rcp[i] : 0;
 }
 
 } // namespace trel::detail

@@ -3,7 +3,6 @@
 #include <cstddef>
 
 #include "fixed.h"
-#include <trel/trel.h>
 
 namespace trel::detail {
 namespace {
@@ -109,15 +108,6 @@ void depthline(const surface &s, int x1, int y1, std::int32_t d1, int x2, int y2
                std::uint32_t word) {
     depthpen pen{s.pixels, s.zbuf, word, d1, d2};
     walkline(s, x1, y1, x2, y2, pen);
-}
-
-void polyline(engine &e, const quim::point *pts, int n, unsigned long colour) {
-    if (pts == nullptr) {
-        return;
-    }
-    for (int i = 0; i + 1 < n; ++i) {
-        e.line(pts[i], pts[i + 1], colour);
-    }
 }
 
 } // namespace trel::detail

@@ -4,22 +4,9 @@
 
 #include <cstdint>
 
-#include <quim/quim.h>
-
-namespace trel {
-class engine;
-}
+#include "surface.h"
 
 namespace trel::detail {
-
-// The plane a line or triangle is drawn into.
-struct surface {
-    std::uint32_t *pixels;
-    std::int16_t *zbuf; // null without a depth plane
-    int stride;         // also the picture width
-    int rows;
-    const int *rcp;
-};
 
 // Writes `word` on every pixel of the line from (x1, y1) to (x2, y2), both
 // inside the picture.
@@ -30,10 +17,6 @@ void flatline(const surface &s, int x1, int y1, int x2, int y2, std::uint32_t wo
 // strictly greater than the stored one.
 void depthline(const surface &s, int x1, int y1, std::int32_t d1, int x2, int y2, std::int32_t d2,
                std::uint32_t word);
-
-// Draws pts[0] to pts[1], pts[1] to pts[2], ... through the engine's own
-// two-point line; fewer than two points draw nothing.
-void polyline(engine &e, const quim::point *pts, int n, unsigned long colour);
 
 } // namespace trel::detail
 

@@ -4,7 +4,8 @@
 #include <utility>
 
 #include "../clip/clip.h"
-#include "../engine/world.h"
+#include "../geom/world.h"
+#include "colour.h"
 #include "fill.h"
 #include "fixed.h"
 #include "shade.h"
@@ -104,25 +105,36 @@ void orderpolygon(polygon &poly) {
 
 namespace {
 
-bool finitepoint(const quim::point &p) { return finite(p.x) && finite(p.y) && finite(p.z); }
-
-// Corners, ordering, colour word and fan of a triangle whose edges have been
-// clipped into `poly`. Every vertex of `poly` lies inside the picture.
-void filltriangle(const surface &s, polygon &poly, const projected (&tri)[3], const quim::point &p1,
-                  const quim::point &p2, const quim::point &p3, unsigned long colour,
-                  trimode mode) {
+// Adds the picture corners the triangle covers to its clipped edges and puts
+// the polygon in angular order. False when fewer than three vertices remain:
+// the triangle draws nothing.
+bool completepolygon(polygon &poly, const projected (&tri)[3], const surface &s) {
     addcorners(poly, tri, s.stride, s.rows);
     if (poly.n < 3) {
-        return;
+        return false;
     }
     if (poly.n > 3) {
         orderpolygon(poly);
     }
-    std::uint32_t word = colourword(colour);
-    if (mode != trimode::plain) {
-        word = shadeword(word, intensity(p1, p2, p3), mode == trimode::depth);
+    return true;
+}
+
+// The one word every pixel of the triangle receives: the caller's colour, or
+// the colour shaded by the plane of p1, p2, p3 (with channels 0 and 2
+// exchanged for the depth engine).
+std::uint32_t triangleword(const quim::point &p1, const quim::point &p2, const quim::point &p3,
+                           unsigned long colour, trimode mode) {
+    const std::uint32_t word = colourword(colour);
+    if (mode == trimode::plain) {
+        return word;
     }
-    // Vertex depths are the negated attributes: a smaller world y is nearer.
+    return shadeword(word, intensity(p1, p2, p3), mode == trimode::depth);
+}
+
+// Cuts the polygon into the fan of triangles sharing its first vertex and
+// fills them one after another. Vertex depths are the negated attributes: a
+// smaller world y is nearer.
+void fillfan(const surface &s, const polygon &poly, std::uint32_t word, trimode mode) {
     const auto vertex = [&poly](int i) {
         return fillvertex{poly.x[i], poly.y[i], wrapneg(poly.a[i])};
     };
@@ -135,45 +147,60 @@ void filltriangle(const surface &s, polygon &poly, const projected (&tri)[3], co
     }
 }
 
+// Everything after clipping, for a triangle whose edges have been clipped
+// into `poly`; every vertex of `poly` lies inside the picture.
+void drawclipped(const surface &s, polygon &poly, const projected (&tri)[3], const quim::point &p1,
+                 const quim::point &p2, const quim::point &p3, unsigned long colour, trimode mode) {
+    if (!completepolygon(poly, tri, s)) {
+        return;
+    }
+    fillfan(s, poly, triangleword(p1, p2, p3, colour, mode), mode);
+}
+
+// Whether the triangle can be drawn at all: a picture with pixels and three
+// corners with every coordinate finite.
+bool drawable(const surface &s, const quim::point &p1, const quim::point &p2, const quim::point &p3,
+              view v) {
+    return s.stride != 0 && s.rows != 0 && projectable(p1, v, true) && projectable(p2, v, true) &&
+           projectable(p3, v, true);
+}
+
 } // namespace
 
-void trianglexz(const surface &s, int orgx, int orgy, const quim::point &p1, const quim::point &p2,
+void trianglexz(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
                 const quim::point &p3, unsigned long colour, trimode mode) {
-    if (s.stride == 0 || s.rows == 0 || !finitepoint(p1) || !finitepoint(p2) || !finitepoint(p3)) {
+    if (!drawable(s, p1, p2, p3, view::xz)) {
         return;
     }
     // Each vertex is projected once; each edge then contributes its start
     // (or entry point) and its exit point.
-    const quim::point *corner[3] = {&p1, &p2, &p3};
-    projected tri[3];
-    for (int i = 0; i < 3; ++i) {
-        tri[i] = {orgx + toint(corner[i]->x), orgy - toint(corner[i]->z), toint(corner[i]->y)};
-    }
+    const projected tri[3] = {project(p1, o, view::xz, true), project(p2, o, view::xz, true),
+                              project(p3, o, view::xz, true)};
     polygon poly;
     for (int i = 0; i < 3; ++i) {
         poly.n += clipprojected(s.stride - 1, s.rows - 1, tri[i], tri[(i + 1) % 3], poly.x + poly.n,
                                 poly.y + poly.n, mode == trimode::depth ? poly.a + poly.n : nullptr,
                                 true, false);
     }
-    filltriangle(s, poly, tri, p1, p2, p3, colour, mode);
+    drawclipped(s, poly, tri, p1, p2, p3, colour, mode);
 }
 
-void trianglexy(const surface &s, int orgx, int orgy, const quim::point &p1, const quim::point &p2,
+void trianglexy(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
                 const quim::point &p3, unsigned long colour) {
-    if (s.stride == 0 || s.rows == 0 || !finitepoint(p1) || !finitepoint(p2) || !finitepoint(p3)) {
+    if (!drawable(s, p1, p2, p3, view::xy)) {
         return;
     }
+    const projected tri[3] = {project(p1, o, view::xy, false), project(p2, o, view::xy, false),
+                              project(p3, o, view::xy, false)};
     // The clipper also writes crossings that lie outside the picture (the first
     // of two crossings of an endpoint beyond a corner, or those of an edge it
     // rejects after all); only the points inside enter the polygon.
     polygon poly;
-    const quim::point *corner[3] = {&p1, &p2, &p3};
     for (int i = 0; i < 3; ++i) {
         int xs[4];
         int ys[4];
-        int zs[4];
-        const cutresult cut = cutsegment(orgx, orgy, s.stride, s.rows, *corner[i],
-                                         *corner[(i + 1) % 3], xs, ys, zs, true, false);
+        const cutresult cut =
+            cutprojected(s.stride, s.rows, tri[i], tri[(i + 1) % 3], xs, ys, nullptr, true, false);
         for (int k = 0; k < cut.count && poly.n < polygon::capacity; ++k) {
             if (xs[k] >= 0 && xs[k] < s.stride && ys[k] >= 0 && ys[k] < s.rows) {
                 poly.x[poly.n] = xs[k];
@@ -182,11 +209,7 @@ void trianglexy(const surface &s, int orgx, int orgy, const quim::point &p1, con
             }
         }
     }
-    projected tri[3];
-    for (int i = 0; i < 3; ++i) {
-        tri[i] = {orgx + toint(corner[i]->x), orgy - toint(corner[i]->y), 0};
-    }
-    filltriangle(s, poly, tri, p1, p2, p3, colour, trimode::plain);
+    drawclipped(s, poly, tri, p1, p2, p3, colour, trimode::plain);
 }
 
 } // namespace trel::detail

@@ -9,7 +9,8 @@
 #include <quim/quim.h>
 
 #include "../clip/clip.h"
-#include "line.h"
+#include "../geom/world.h"
+#include "surface.h"
 
 namespace trel::detail {
 
@@ -39,13 +40,13 @@ void addcorners(polygon &poly, const projected (&tri)[3], int xsize, int ysize);
 // centroid: a stable exchange sort, counter-clockwise as seen in the picture.
 void orderpolygon(polygon &poly);
 
-// The triangle p1, p2, p3 of an X-Z engine whose origin is (orgx, orgy):
+// The triangle p1, p2, p3 of an X-Z engine whose class origin is `o`:
 // flat-shaded (trimode::shaded) or shaded and depth-tested (trimode::depth).
-void trianglexz(const surface &s, int orgx, int orgy, const quim::point &p1, const quim::point &p2,
+void trianglexz(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
                 const quim::point &p3, unsigned long colour, trimode mode);
 
 // The triangle p1, p2, p3 of the X-Y engine, filled with the caller's colour.
-void trianglexy(const surface &s, int orgx, int orgy, const quim::point &p1, const quim::point &p2,
+void trianglexy(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
                 const quim::point &p3, unsigned long colour);
 
 } // namespace trel::detail
