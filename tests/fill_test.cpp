@@ -4,11 +4,13 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <quim/quim.h>
 
+#include "raster/depthspan.h"
 #include "raster/fill.h"
 #include "raster/triangle.h"
 #include "support.h"
@@ -159,6 +161,51 @@ TEST(FillTriZ, SamePixelsAsTheFlatFill) {
         trel::detail::filltriz(deep.surface(), t[0], t[1], t[2], 1);
         EXPECT_EQ(flat.spans(), deep.spans());
     }
+}
+
+// The vector form of the depth span writes exactly what the scalar form
+// writes, for every length from 0 to 40 (the short spans, one block, and the
+// overlapping last block among them), where every pixel passes, where none
+// does and where stored depths near the span's own make some pass; and it
+// writes nothing past the span.
+TEST(DepthSpan, VectorFormWritesWhatTheScalarFormWrites) {
+#if !defined(__SSE2__)
+    GTEST_SKIP() << "this target has only the scalar form";
+#else
+    using trel::detail::fixed;
+    constexpr int beyond = 9; // words after the span that must stay as they are
+    std::mt19937 random(13);
+    const auto between = [&random](int lo, int hi) {
+        return std::uniform_int_distribution<int>(lo, hi)(random);
+    };
+    for (int n = 0; n <= 40; ++n) {
+        for (int round = 0; round < 24; ++round) {
+            const auto size = static_cast<std::size_t>(n + beyond);
+            std::vector<std::int16_t> zb(size);
+            std::vector<std::uint32_t> px(size);
+            for (std::size_t i = 0; i < size; ++i) {
+                const int stored = round == 0 ? -32000 : round == 1 ? 32767 : between(-300, 300);
+                zb[i] = static_cast<std::int16_t>(stored);
+                px[i] = static_cast<std::uint32_t>(between(0, 1 << 30));
+            }
+            const fixed z = trel::detail::depthseed(between(-200, 200)) +
+                            static_cast<fixed>(between(0, 0xffff));
+            const auto step = static_cast<fixed>(between(-3 * 65536, 3 * 65536));
+            std::vector<std::int16_t> scalarzb = zb;
+            std::vector<std::uint32_t> scalarpx = px;
+            trel::detail::depthspanscalar(scalarpx.data(), scalarzb.data(), n, z, step, 0xC0FFEEU);
+            trel::detail::depthspansse2(px.data(), zb.data(), n, z, step, 0xC0FFEEU);
+            ASSERT_EQ(zb, scalarzb) << "length " << n << ", round " << round;
+            ASSERT_EQ(px, scalarpx) << "length " << n << ", round " << round;
+            if (round == 0 && n > 0) {
+                ASSERT_EQ(px[static_cast<std::size_t>(n - 1)], 0xC0FFEEU) << "length " << n;
+            }
+            if (round == 1) {
+                ASSERT_EQ(std::count(px.begin(), px.end(), 0xC0FFEEU), 0) << "length " << n;
+            }
+        }
+    }
+#endif
 }
 
 TEST(Polygon, AngularOrderAboutTheCentroid) {

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "colour.h"
+
 namespace trel::detail {
 namespace {
 
@@ -103,10 +105,9 @@ std::uint32_t shadeword(std::uint32_t colour, int intensity, bool exchange) {
     const auto scale = [intensity](std::uint32_t c) {
         return static_cast<std::uint32_t>(static_cast<int>(c & 0xFFU) * intensity / 180);
     };
-    const std::uint32_t s0 = scale(colour);
-    const std::uint32_t s1 = scale(colour >> 8);
-    const std::uint32_t s2 = scale(colour >> 16);
-    return exchange ? (s2 | (s1 << 8) | (s0 << 16)) : (s0 | (s1 << 8) | (s2 << 16));
+    const std::uint32_t shaded =
+        scale(colour) | (scale(colour >> 8) << 8) | (scale(colour >> 16) << 16);
+    return exchange ? exchangechannels(shaded) : shaded;
 }
 
 } // namespace trel::detail
