@@ -151,10 +151,11 @@ namespace {
 // depth z0 at the left end rising by `step` per pixel. The span is limited to
 // the picture: a lower half that overshoots the triangle can reach past either
 // side border, and every pixel still written keeps the depth the whole span
-// gives it there.
+// gives it there. Always inlined: as a call per row, which the compiler
+// otherwise makes it, it adds a tenth to the flat fill's instructions.
 template <bool Depth>
-void span(const surface &s, std::uint32_t word, int row, int left, int count, fixed z0,
-          fixed step) {
+[[gnu::always_inline]] inline void span(const surface &s, std::uint32_t word, int row, int left,
+                                        int count, fixed z0, fixed step) {
     if (row < 0 || row >= s.rows) {
         return;
     }
