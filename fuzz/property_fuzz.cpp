@@ -281,8 +281,8 @@ void checkclip(FuzzedDataProvider &in) {
 
     int xs[3] = {INT_MIN, INT_MIN, INT_MIN};
     int ys[3] = {INT_MIN, INT_MIN, INT_MIN};
-    const int n =
-        trel::detail::clipsegment(orgx, orgy, xbound, ybound, a, b, xs, ys, wantfirst, wantsecond);
+    const int n = trel::detail::clipsegment({orgx, orgy}, xbound, ybound, a, b, xs, ys, wantfirst,
+                                            wantsecond);
     expect(n >= 0 && n <= 2, "clipsegment count out of range");
     expect(xs[2] == INT_MIN && ys[2] == INT_MIN, "clipsegment wrote a third point");
     for (int i = 0; i < 3; ++i) {
@@ -328,7 +328,7 @@ void checkclip(FuzzedDataProvider &in) {
     int zx[3] = {INT_MIN, INT_MIN, INT_MIN};
     int zy[3] = {INT_MIN, INT_MIN, INT_MIN};
     int za[3] = {INT_MIN, INT_MIN, INT_MIN};
-    const int nz = trel::detail::clipsegmentz(orgx, orgy, xbound, ybound, a, b, zx, zy, za,
+    const int nz = trel::detail::clipsegmentz({orgx, orgy}, xbound, ybound, a, b, zx, zy, za,
                                               wantfirst, wantsecond);
     if (!std::isfinite(a.y) || !std::isfinite(b.y)) {
         expect(nz == 0, "clipsegmentz took a non-finite attribute");
@@ -365,7 +365,7 @@ void checkcut(FuzzedDataProvider &in) {
     std::fill_n(ys, 5, INT_MIN);
     std::fill_n(zs, 5, INT_MIN);
     const trel::detail::cutresult cut =
-        trel::detail::cutsegment(orgx, orgy, xsize, ysize, a, b, xs, ys, zs, wanta, wantb);
+        trel::detail::cutsegment({orgx, orgy}, xsize, ysize, a, b, xs, ys, zs, wanta, wantb);
     expect(cut.count >= 0 && cut.count <= 4, "cutsegment count out of range");
     for (int i = cut.count; i < 5; ++i) {
         expect(xs[i] == INT_MIN && ys[i] == INT_MIN && zs[i] == INT_MIN,
@@ -418,7 +418,7 @@ void checkcut(FuzzedDataProvider &in) {
     std::fill_n(px, 5, INT_MIN);
     std::fill_n(py, 5, INT_MIN);
     const trel::detail::cutresult plain =
-        trel::detail::cutsegment(orgx, orgy, xsize, ysize, a, b, px, py, nullptr, wanta, wantb);
+        trel::detail::cutsegment({orgx, orgy}, xsize, ysize, a, b, px, py, nullptr, wanta, wantb);
     expect(plain.count == cut.count && plain.accepted == cut.accepted && plain.x1 == cut.x1 &&
                plain.y1 == cut.y1 && plain.x2 == cut.x2 && plain.y2 == cut.y2,
            "cutsegment differs without the attribute");

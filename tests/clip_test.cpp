@@ -51,7 +51,7 @@ std::vector<pt> clipz(pt a, pt b, bool wantfirst = true, bool wantsecond = true,
     std::array<int, 3> xs{-7, -7, -7};
     std::array<int, 3> ys{-7, -7, -7};
     std::array<int, 3> as{-7, -7, -7};
-    const int n = clipsegmentz(0, 0, xbound, ybound, trel::test::xz(0, 0, a.x, a.y, a.a),
+    const int n = clipsegmentz({0, 0}, xbound, ybound, trel::test::xz(0, 0, a.x, a.y, a.a),
                                trel::test::xz(0, 0, b.x, b.y, b.a), xs.data(), ys.data(), as.data(),
                                wantfirst, wantsecond);
     std::vector<pt> out;
@@ -66,7 +66,7 @@ std::vector<pt> clipz(pt a, pt b, bool wantfirst = true, bool wantsecond = true,
     std::array<int, 2> px{};
     std::array<int, 2> py{};
     const int m =
-        clipsegment(0, 0, xbound, ybound, trel::test::xz(0, 0, a.x, a.y),
+        clipsegment({0, 0}, xbound, ybound, trel::test::xz(0, 0, a.x, a.y),
                     trel::test::xz(0, 0, b.x, b.y), px.data(), py.data(), wantfirst, wantsecond);
     EXPECT_EQ(m, n);
     for (int i = 0; i < m && i < n; ++i) {
@@ -111,9 +111,9 @@ TEST(ClipSegment, TruncatesTowardZeroAroundTheOrigin) {
     int xs[2];
     int ys[2];
     int as[2];
-    ASSERT_EQ(
-        clipsegmentz(50, 40, 99, 79, {-0.9, -2.7, 0.5}, {0.9, 2.7, -0.99}, xs, ys, as, true, true),
-        2);
+    ASSERT_EQ(clipsegmentz({50, 40}, 99, 79, {-0.9, -2.7, 0.5}, {0.9, 2.7, -0.99}, xs, ys, as, true,
+                           true),
+              2);
     EXPECT_EQ(xs[0], 50);
     EXPECT_EQ(xs[1], 50);
     EXPECT_EQ(ys[0], 40);
@@ -142,7 +142,7 @@ TEST(ClipSegment, FarEndpointsClipExactly) {
             int ys[2];
             int as[2];
             const int n =
-                clipsegmentz(50, 40, 99, 79, {u, v, v}, {-v, u, 3.0}, xs, ys, as, true, true);
+                clipsegmentz({50, 40}, 99, 79, {u, v, v}, {-v, u, 3.0}, xs, ys, as, true, true);
             ASSERT_GE(n, 0);
             ASSERT_LE(n, 2);
             for (int i = 0; i < n; ++i) {
@@ -162,7 +162,7 @@ std::vector<pt> cut(pt a, pt b, bool wa = true, bool wb = true, bool *accepted =
     std::array<int, 5> ys{};
     std::array<int, 5> zs{};
     const trel::detail::cutresult r =
-        cutsegment(0, 0, xsize, ysize, trel::test::xy(0, 0, a.x, a.y, a.a),
+        cutsegment({0, 0}, xsize, ysize, trel::test::xy(0, 0, a.x, a.y, a.a),
                    trel::test::xy(0, 0, b.x, b.y, b.a), xs.data(), ys.data(), zs.data(), wa, wb);
     EXPECT_LE(r.count, 4);
     if (accepted != nullptr) {
@@ -205,7 +205,7 @@ TEST(CutPoints, CornersAndRejection) {
     std::array<int, 4> xs{};
     std::array<int, 4> ys{};
     std::array<int, 4> zs{};
-    ASSERT_EQ(cutsegment(0, 0, 40, 30, {1.0, -1.0, -2.7}, {2.0, -2.0, 0.0}, xs.data(), ys.data(),
+    ASSERT_EQ(cutsegment({0, 0}, 40, 30, {1.0, -1.0, -2.7}, {2.0, -2.0, 0.0}, xs.data(), ys.data(),
                          zs.data(), true, false)
                   .count,
               1);
@@ -233,7 +233,7 @@ TEST(CutPoints, FarAndNonFiniteInput) {
         int xs[4];
         int ys[4];
         EXPECT_EQ(
-            cutsegment(0, 0, 40, 30, {v, 1.0, 0.0}, {1.0, 1.0, 0.0}, xs, ys, nullptr, true, true)
+            cutsegment({0, 0}, 40, 30, {v, 1.0, 0.0}, {1.0, 1.0, 0.0}, xs, ys, nullptr, true, true)
                 .count,
             0);
     }

@@ -15,13 +15,12 @@ constexpr int maxmoves = 8;
 
 // Projects both endpoints onto the X-Z picture, refusing non-finite ones, and
 // clips them.
-int clip(int orgx, int orgy, int xbound, int ybound, const quim::point &pa, const quim::point &pb,
-         int *xs, int *ys, int *as, bool wantfirst, bool wantsecond) {
+int clip(origin o, int xbound, int ybound, const quim::point &pa, const quim::point &pb, int *xs,
+         int *ys, int *as, bool wantfirst, bool wantsecond) {
     const bool attribute = as != nullptr;
     if (!projectable(pa, view::xz, attribute) || !projectable(pb, view::xz, attribute)) {
         return 0;
     }
-    const origin o{orgx, orgy};
     return clipprojected(xbound, ybound, project(pa, o, view::xz, attribute),
                          project(pb, o, view::xz, attribute), xs, ys, as, wantfirst, wantsecond);
 }
@@ -71,14 +70,14 @@ int clipprojected(int xbound, int ybound, projected p1, projected p2, int *xs, i
     return count;
 }
 
-int clipsegment(int orgx, int orgy, int xbound, int ybound, const quim::point &a,
-                const quim::point &b, int *xs, int *ys, bool wantfirst, bool wantsecond) {
-    return clip(orgx, orgy, xbound, ybound, a, b, xs, ys, nullptr, wantfirst, wantsecond);
+int clipsegment(origin o, int xbound, int ybound, const quim::point &a, const quim::point &b,
+                int *xs, int *ys, bool wantfirst, bool wantsecond) {
+    return clip(o, xbound, ybound, a, b, xs, ys, nullptr, wantfirst, wantsecond);
 }
 
-int clipsegmentz(int orgx, int orgy, int xbound, int ybound, const quim::point &a,
-                 const quim::point &b, int *xs, int *ys, int *as, bool wantfirst, bool wantsecond) {
-    return clip(orgx, orgy, xbound, ybound, a, b, xs, ys, as, wantfirst, wantsecond);
+int clipsegmentz(origin o, int xbound, int ybound, const quim::point &a, const quim::point &b,
+                 int *xs, int *ys, int *as, bool wantfirst, bool wantsecond) {
+    return clip(o, xbound, ybound, a, b, xs, ys, as, wantfirst, wantsecond);
 }
 
 } // namespace trel::detail

@@ -65,13 +65,12 @@ cutresult cutprojected(int xsize, int ysize, projected p1, projected p2, int *xs
     return result;
 }
 
-cutresult cutsegment(int orgx, int orgy, int xsize, int ysize, const quim::point &a,
-                     const quim::point &b, int *xs, int *ys, int *zs, bool wanta, bool wantb) {
+cutresult cutsegment(origin o, int xsize, int ysize, const quim::point &a, const quim::point &b,
+                     int *xs, int *ys, int *zs, bool wanta, bool wantb) {
     const bool attribute = zs != nullptr;
     if (!projectable(a, view::xy, attribute) || !projectable(b, view::xy, attribute)) {
         return {};
     }
-    const origin o{orgx, orgy};
     return cutprojected(xsize, ysize, project(a, o, view::xy, attribute),
                         project(b, o, view::xy, attribute), xs, ys, zs, wanta, wantb);
 }

@@ -12,7 +12,8 @@ int engine2d::orgy = 0;
 int engine2d::rcptab[detail::rcpsize] = {};
 int engine2d::rcpcount = 0;
 
-// The origin's row sits 20 rows above the middle of the picture.
+// The origin's row sits 20 rows above the middle of the picture
+// (engineclass<engine2d>::orgyshift).
 engine2d::engine2d(int width, int height, void *buffer) {
     detail::construct(*this, width, height, buffer);
 }
@@ -46,7 +47,8 @@ void engine2d::line(const quim::point &a, const quim::point &b, unsigned long co
     }
     int xs[2];
     int ys[2];
-    if (detail::clipsegment(orgx, orgy, xsize - 1, ysize - 1, a, b, xs, ys, true, true) != 2) {
+    if (detail::clipsegment(detail::originof<engine2d>(), xsize - 1, ysize - 1, a, b, xs, ys, true,
+                            true) != 2) {
         return;
     }
     detail::flatline(detail::surfaceof(*this), xs[0], ys[0], xs[1], ys[1],

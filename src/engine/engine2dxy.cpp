@@ -48,8 +48,8 @@ void engine2dxy::line(const quim::point &a, const quim::point &b, unsigned long 
     }
     int xs[4];
     int ys[4];
-    const detail::cutresult cut =
-        detail::cutsegment(orgx, orgy, xsize, ysize, a, b, xs, ys, nullptr, true, true);
+    const detail::cutresult cut = detail::cutsegment(detail::originof<engine2dxy>(), xsize, ysize,
+                                                     a, b, xs, ys, nullptr, true, true);
     if (!cut.accepted) {
         return;
     }
@@ -72,12 +72,16 @@ void engine2dxy::text(const quim::point &, const char *, unsigned long) {}
 
 int engine2dxy::cutpoints(int *xs, int *ys, const quim::point &a, const quim::point &b, bool wanta,
                           bool wantb) {
-    return detail::cutsegment(orgx, orgy, xsize, ysize, a, b, xs, ys, nullptr, wanta, wantb).count;
+    return detail::cutsegment(detail::originof<engine2dxy>(), xsize, ysize, a, b, xs, ys, nullptr,
+                              wanta, wantb)
+        .count;
 }
 
 int engine2dxy::cutpoints(int *xs, int *ys, int *zs, const quim::point &a, const quim::point &b,
                           bool wanta, bool wantb) {
-    return detail::cutsegment(orgx, orgy, xsize, ysize, a, b, xs, ys, zs, wanta, wantb).count;
+    return detail::cutsegment(detail::originof<engine2dxy>(), xsize, ysize, a, b, xs, ys, zs, wanta,
+                              wantb)
+        .count;
 }
 
 } // namespace trel

@@ -51,7 +51,8 @@ void engine3d::line(const quim::point &a, const quim::point &b, unsigned long co
     int xs[2];
     int ys[2];
     int as[2];
-    if (detail::clipsegmentz(orgx, orgy, xsize - 1, ysize - 1, a, b, xs, ys, as, true, true) != 2) {
+    if (detail::clipsegmentz(detail::originof<engine3d>(), xsize - 1, ysize - 1, a, b, xs, ys, as,
+                             true, true) != 2) {
         return;
     }
     const std::int32_t d1 = detail::wrapdiff(-10, as[0]);
