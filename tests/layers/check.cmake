@@ -35,7 +35,8 @@ function(layerof path out)
   set(${out} ${rank} PARENT_SCOPE)
 endfunction()
 
-file(GLOB_RECURSE sources LIST_DIRECTORIES false "${ROOT}/src/*.h" "${ROOT}/src/*.cpp")
+file(GLOB_RECURSE sources LIST_DIRECTORIES false "${ROOT}/src/*.h" "${ROOT}/src/*.hpp"
+     "${ROOT}/src/*.inl" "${ROOT}/src/*.cpp" "${ROOT}/src/*.cc")
 list(SORT sources)
 set(checked 0)
 set(violations 0)
