@@ -7,58 +7,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <trel/trel.h>
 
+#include "canvas.h"
 #include "support.h"
 
 namespace {
 
-using trel::test::guardedblock;
+using trel::test::background;
+using trel::test::canvas;
 using trel::test::pixelset;
-
-constexpr std::uint32_t background = 0xFEEDF00DU;
-constexpr std::int16_t cleared = -32000;
-
-// An engine of class E over a guarded block, cleared, with points placed by
-// their screen position: (x, y) and the attribute a, which is world y for the
-// X-Z engines (the depth attribute: the stored depth of a face is -a) and
-// world z for the X-Y engine.
-template <class E> struct canvas {
-    int w;
-    int h;
-    guardedblock block;
-    E engine;
-    int orgx;
-    int orgy;
-
-    canvas(int width, int height)
-        : w((width + 3) & ~3), h(height),
-          block(trel::test::blockwords(w, height, std::is_same_v<E, trel::engine3d>)),
-          engine(width, height, block.data()), orgx(E::orgx), orgy(E::orgy) {
-        engine.clear(background);
-    }
-    quim::point at(int x, int y, double a = 0.0) const {
-        if constexpr (std::is_same_v<E, trel::engine2dxy>) {
-            return trel::test::xy(orgx, orgy, x, y, a);
-        } else {
-            return trel::test::xz(orgx, orgy, x, y, a);
-        }
-    }
-    void tri(int x1, int y1, double a1, int x2, int y2, double a2, int x3, int y3, double a3,
-             unsigned long colour = 0x00FFFFFFU) {
-        engine.tri(at(x1, y1, a1), at(x2, y2, a2), at(x3, y3, a3), colour);
-    }
-    std::uint32_t pixel(int x, int y) const { return engine.pixels[y * w + x]; }
-    int depth(int x, int y) const { return engine.zbuf[y * w + x]; }
-    pixelset drawn() const { return trel::test::written(engine.pixels, w, h, background); }
-    std::vector<std::int16_t> depths() const {
-        return {engine.zbuf, engine.zbuf + static_cast<std::ptrdiff_t>(w) * h};
-    }
-    ~canvas() { EXPECT_TRUE(block.intact()) << "write outside the picture"; }
-};
 
 pixelset row(int y, int from, int to) {
     pixelset s;
@@ -167,6 +129,24 @@ void drawfan(canvas<E> &c, const std::vector<std::array<int, 3>> &v, unsigned lo
     }
 }
 
+// Draws the triangle with corners at screen positions `corners`, which the
+// X-Y engine cuts at the left border, and the same polygon as an explicit fan
+// in the order the rule gives and in the order the other choice would give:
+// the triangle must match the first, and the scene must tell the two apart.
+void expectxyfan(const std::vector<std::array<int, 3>> &corners,
+                 const std::vector<std::array<int, 3>> &fan,
+                 const std::vector<std::array<int, 3>> &otherfan) {
+    canvas<trel::engine2dxy> clipped(40, 30);
+    clipped.tri(corners[0][0], corners[0][1], 0, corners[1][0], corners[1][1], 0, corners[2][0],
+                corners[2][1], 0);
+    canvas<trel::engine2dxy> expected(40, 30);
+    drawfan(expected, fan, 0x00FFFFFFU);
+    EXPECT_EQ(clipped.drawn(), expected.drawn());
+    canvas<trel::engine2dxy> other(40, 30);
+    drawfan(other, otherfan, 0x00FFFFFFU);
+    EXPECT_NE(expected.drawn(), other.drawn()) << "the scene no longer tells the orders apart";
+}
+
 // The clipped polygon's centroid is the integer mean of its vertices,
 // truncated. The triangle (28,15), (11,16), (-20,21) on a 40 x 30 X-Y engine
 // is cut at the left border into (28,15), (11,16), (0,17), (0,19): the mean
@@ -176,14 +156,9 @@ void drawfan(canvas<E> &c, const std::vector<std::array<int, 3>> &v, unsigned lo
 // put (0,17) on the centroid's row and last, and the fan from (0,19) draws
 // other pixels.
 TEST(TieRule, ClippedPolygonCentroidIsTruncated) {
-    canvas<trel::engine2dxy> clipped(40, 30);
-    clipped.tri(28, 15, 0, 11, 16, 0, -20, 21, 0);
-    canvas<trel::engine2dxy> fan(40, 30);
-    drawfan(fan, {{0, 17, 0}, {0, 19, 0}, {11, 16, 0}, {28, 15, 0}}, 0x00FFFFFFU);
-    EXPECT_EQ(clipped.drawn(), fan.drawn());
-    canvas<trel::engine2dxy> other(40, 30);
-    drawfan(other, {{0, 19, 0}, {28, 15, 0}, {11, 16, 0}, {0, 17, 0}}, 0x00FFFFFFU);
-    EXPECT_NE(fan.drawn(), other.drawn()) << "the scene no longer tells the two centroids apart";
+    expectxyfan({{28, 15, 0}, {11, 16, 0}, {-20, 21, 0}},
+                {{0, 17, 0}, {0, 19, 0}, {11, 16, 0}, {28, 15, 0}},
+                {{0, 19, 0}, {28, 15, 0}, {11, 16, 0}, {0, 17, 0}});
 }
 
 // A vertex on the centroid's row keeps the positive angle (only a vertex
@@ -192,14 +167,9 @@ TEST(TieRule, ClippedPolygonCentroidIsTruncated) {
 // is cut into (7,23), (32,3), (0,3), (0,9) with centroid (9,9): (0,9) lies on
 // the centroid's row, and the fan starts at (7,23).
 TEST(TieRule, VertexOnTheCentroidsRowComesLast) {
-    canvas<trel::engine2dxy> clipped(40, 30);
-    clipped.tri(7, 23, 0, 32, 3, 0, -3, 3, 0);
-    canvas<trel::engine2dxy> fan(40, 30);
-    drawfan(fan, {{7, 23, 0}, {32, 3, 0}, {0, 3, 0}, {0, 9, 0}}, 0x00FFFFFFU);
-    EXPECT_EQ(clipped.drawn(), fan.drawn());
-    canvas<trel::engine2dxy> other(40, 30);
-    drawfan(other, {{0, 9, 0}, {7, 23, 0}, {32, 3, 0}, {0, 3, 0}}, 0x00FFFFFFU);
-    EXPECT_NE(fan.drawn(), other.drawn()) << "the scene no longer tells the two orders apart";
+    expectxyfan({{7, 23, 0}, {32, 3, 0}, {-3, 3, 0}},
+                {{7, 23, 0}, {32, 3, 0}, {0, 3, 0}, {0, 9, 0}},
+                {{0, 9, 0}, {7, 23, 0}, {32, 3, 0}, {0, 3, 0}});
 }
 
 // Vertices at equal angles keep the order the clipper delivered them in. The
@@ -226,7 +196,13 @@ TEST(TieRule, PolygonVerticesAtEqualAnglesKeepTheirOrder) {
 // truncated. 270 x (65536 / 270) = 65340, so after 270 steps the row lags by
 // 0.81 and the far end is drawn one row short; stepped along y it would be one
 // column short instead.
-template <class E> void expectdiagonalsstepalongx() {
+// The rules that hold alike in every engine run once per engine class.
+template <class E> class TieRuleInEveryEngine : public ::testing::Test {};
+using engines = ::testing::Types<trel::engine2d, trel::engine2dxy, trel::engine3d>;
+TYPED_TEST_SUITE(TieRuleInEveryEngine, engines);
+
+TYPED_TEST(TieRuleInEveryEngine, DiagonalLinesStepAlongX) {
+    using E = TypeParam;
     struct diagonal {
         int x1, y1, x2, y2; // the endpoints
         int lastrow;        // the row drawn in the far column
@@ -249,12 +225,6 @@ template <class E> void expectdiagonalsstepalongx() {
     }
 }
 
-TEST(TieRule, DiagonalLinesStepAlongX) {
-    expectdiagonalsstepalongx<trel::engine2d>();
-    expectdiagonalsstepalongx<trel::engine2dxy>();
-    expectdiagonalsstepalongx<trel::engine3d>();
-}
-
 // A line whose endpoints share a column starts at its first point (the start
 // moves to the second point only when that lies strictly to the left). The
 // depth is interpolated from the start: exact there, and at the far end short
@@ -268,6 +238,45 @@ TEST(TieRule, UprightDepthLineStepsFromItsFirstPoint) {
     up.engine.line(up.at(3, 11, -30000), up.at(3, 0, 0), 1);
     EXPECT_EQ(up.depth(3, 11), 29990);
     EXPECT_EQ(up.depth(3, 0), -6);
+}
+
+// Only crossings inside the picture (column < width(), row < height())
+// enter the X-Y engine's polygon, on a 40 x 30 picture:
+// - the edge from (10,10) to (42,31) meets row 30 at column 40, just outside,
+//   and then column 40 at row 29: the clipper reports both, and the first is
+//   left out. The polygon is (10,10), (39,29), (36,29), (5,25), filled as the
+//   fan from (5,25);
+// - the edge from (50,25) to (20,40) passes below the bottom-right corner: the
+//   clipper reports its crossing of column 40 at row 30, just outside, and
+//   rejects it. The polygon is (18,29), (10,5), (39,20) and the covered
+//   corner (39,29), filled as the fan from (18,29).
+TEST(TieRule, XyCrossingsOnTheFarBordersStayOutOfThePolygon) {
+    canvas<trel::engine2dxy> clipped(40, 30);
+    clipped.tri(10, 10, 0, 42, 31, 0, 5, 25, 0);
+    canvas<trel::engine2dxy> expected(40, 30);
+    drawfan(expected, {{5, 25, 0}, {36, 29, 0}, {39, 29, 0}, {10, 10, 0}}, 0x00FFFFFFU);
+    EXPECT_EQ(clipped.drawn(), expected.drawn());
+
+    canvas<trel::engine2dxy> below(40, 30);
+    below.tri(50, 25, 0, 20, 40, 0, 10, 5, 0);
+    canvas<trel::engine2dxy> belowfan(40, 30);
+    drawfan(belowfan, {{18, 29, 0}, {39, 29, 0}, {39, 20, 0}, {10, 5, 0}}, 0x00FFFFFFU);
+    EXPECT_EQ(below.drawn(), belowfan.drawn());
+}
+
+// A dot is drawn on every column from 0 to width() - 1 and every row from 0
+// to height() - 1, the first and last included, and nowhere beyond them.
+TYPED_TEST(TieRuleInEveryEngine, DotsReachTheFirstAndLastColumnsAndRows) {
+    using E = TypeParam;
+    canvas<E> c(10, 8);
+    const int w = c.w;
+    const int h = c.h;
+    for (const auto &[x, y] :
+         {std::pair{0, 0}, std::pair{w - 1, 0}, std::pair{0, h - 1}, std::pair{w - 1, h - 1},
+          std::pair{-1, 3}, std::pair{w, 3}, std::pair{4, -1}, std::pair{4, h}}) {
+        c.engine.dot(c.at(x, y), 0x00ABCDEFU);
+    }
+    EXPECT_EQ(c.drawn(), (pixelset{{0, 0}, {w - 1, 0}, {0, h - 1}, {w - 1, h - 1}}));
 }
 
 } // namespace
