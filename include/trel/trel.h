@@ -106,11 +106,12 @@ class TREL_API engine {
 
 // Per-class state shared by every engine of one class: the screen position of
 // the world origin and the reciprocal table (entry i = 65536 / i) that
-// replaces division when stepping. Every construction that is not refused
-// moves its class's origin to suit the newest engine: orgx = width() / 2,
-// orgy = height() / 2 (minus 20 for engine2d), and every engine of the class,
-// older ones included, maps points through it from then on. Copying and
-// destroying engines move nothing; the three classes' statics are separate.
+// replaces division when stepping. Every construction that succeeds (a size
+// that is not refused, a block that could be allocated) moves its class's
+// origin to suit the newest engine: orgx = width() / 2, orgy = height() / 2
+// (minus 20 for engine2d), and every engine of the class, older ones
+// included, maps points through it from then on. Copying and destroying
+// engines move nothing; the three classes' statics are separate.
 // Hosts may read them; only construction writes them.
 #define TREL_ENGINE_STATICS                                                                        \
     static int orgx;                                                                               \
