@@ -167,7 +167,10 @@ std::string comparegolden(const std::string &name, const goldenpicture &actual, 
     goldenpicture expected;
     const std::string unreadable = readpng(golden, actual.channels, expected);
     const bool match = unreadable.empty() && expected == actual;
+    const fs::path folder = fs::path(TREL_GOLDEN_FAILURE_DIR) / name;
+    std::error_code ec;
     if (match && pinnedmatch) {
+        fs::remove_all(folder, ec); // the pictures of an earlier mismatch
         return {};
     }
 
@@ -179,8 +182,6 @@ std::string comparegolden(const std::string &name, const goldenpicture &actual, 
                 << " but not its pinned hash: what changed is not kept in the golden file"
                    " (the fourth byte of a colour word)\n";
     }
-    const fs::path folder = fs::path(TREL_GOLDEN_FAILURE_DIR) / name;
-    std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec) {
         message << "cannot create " << folder.string() << ": " << ec.message() << "\n";

@@ -38,12 +38,13 @@ goldenpicture depthpicture(const std::int16_t *depths, int stride, int height);
 
 // Compares `actual` with tests/golden/`name`.png. Returns an empty string
 // when they match and `pinnedmatch` is true (or when TREL_RECORD=1 rewrote
-// the golden file). Otherwise it writes actual.png, expected.png (when the
-// golden file could be read) and diff.png (the expected picture dimmed, every
-// changed pixel in full magenta) into the build tree's folder
-// golden-failures/`name`/ and returns a message naming them. The caller
-// passes whether its pinned hash matched, so that a change the golden file
-// cannot show (the fourth byte) still leaves the pictures behind.
+// the golden file), and removes the pictures an earlier mismatch left.
+// Otherwise it writes actual.png, expected.png (when the golden file could be
+// read) and diff.png (the expected picture dimmed, every changed pixel in
+// full magenta) into the build tree's folder golden-failures/`name`/ and
+// returns a message naming them. The caller passes whether its pinned hash
+// matched, so that a change the golden file cannot show (the fourth byte)
+// still leaves the pictures behind.
 std::string comparegolden(const std::string &name, const goldenpicture &actual, bool pinnedmatch);
 
 } // namespace trel::test
