@@ -14,3 +14,14 @@ if(TREL_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# ThreadSanitizer, for the tests that draw from several threads (the `tsan`
+# preset). It cannot be combined with AddressSanitizer.
+option(TREL_SANITIZE_THREAD "Build everything with ThreadSanitizer" OFF)
+if(TREL_SANITIZE_THREAD)
+  if(TREL_SANITIZE)
+    message(FATAL_ERROR "TREL_SANITIZE_THREAD cannot be combined with TREL_SANITIZE")
+  endif()
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()

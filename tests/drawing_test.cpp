@@ -9,45 +9,15 @@
 #include <gtest/gtest.h>
 #include <trel/trel.h>
 
+#include "canvas.h"
 #include "support.h"
 
 namespace {
 
+using trel::test::background;
+using trel::test::canvas;
 using trel::test::guardedblock;
 using trel::test::pixelset;
-
-constexpr std::uint32_t background = 0xFEEDF00DU;
-
-// An engine of class E over a guarded block, cleared, with helpers to place
-// points by their screen position.
-template <class E> struct canvas {
-    int w;
-    int h;
-    guardedblock block;
-    E engine;
-    int orgx;
-    int orgy;
-
-    canvas(int width, int height)
-        : w((width + 3) & ~3), h(height),
-          block(trel::test::blockwords(w, height, std::is_same_v<E, trel::engine3d>)),
-          engine(width, height, block.data()), orgx(E::orgx), orgy(E::orgy) {
-        engine.clear(background);
-    }
-    // World point for screen (x, y) with attribute a: world y for the X-Z
-    // engines (depth), world z for the X-Y engine.
-    quim::point at(int x, int y, double a = 0.0) const {
-        if constexpr (std::is_same_v<E, trel::engine2dxy>) {
-            return trel::test::xy(orgx, orgy, x, y, a);
-        } else {
-            return trel::test::xz(orgx, orgy, x, y, a);
-        }
-    }
-    std::uint32_t pixel(int x, int y) { return engine.pixels[y * w + x]; }
-    int depth(int x, int y) { return engine.zbuf[y * w + x]; }
-    pixelset drawn() { return trel::test::written(engine.pixels, w, h, background); }
-    ~canvas() { EXPECT_TRUE(block.intact()) << "write outside the picture"; }
-};
 
 TEST(Lines, XzEnginesClipOneInsideTheFarEdges) {
     canvas<trel::engine2d> c(100, 80);

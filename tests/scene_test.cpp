@@ -3,13 +3,19 @@
 // 64-bit Linux build and the 32-bit Windows build (under wine) must produce
 // the same pixel words and depths, bit for bit.
 //
-// When the look of a primitive changes on purpose, regenerate the pinned
-// values: build and run this program on Linux,
+// Beside each hash the picture is kept as a PNG in tests/golden/ (see
+// golden.h). When a picture differs, the test writes actual.png, expected.png
+// and diff.png (changed pixels in magenta) under
+// <build>/tests/golden-failures/<scene>/ and prints their paths.
+//
+// When the look of a primitive changes on purpose, regenerate both: build and
+// run this program on Linux with TREL_RECORD=1,
 //   cmake --build build/default --target trel_scene_tests &&
-//   build/default/bin/trel_scene_tests
-// and copy the computed hashes (the first "Which is" value of each failing
-// expectation) into `pinned` below. Then run scripts/test-windows to confirm that the Windows build
-// draws the same pictures.
+//   TREL_RECORD=1 build/default/bin/trel_scene_tests
+// which rewrites the golden pictures (review them as pictures), and copy the
+// computed hashes (the first "Which is" value of each failing expectation)
+// into `pinned` below. Then run scripts/test-windows to confirm that the
+// Windows build draws the same pictures (it checks the hashes only).
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -17,9 +23,14 @@
 #include <set>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <trel/trel.h>
+
+#if defined(TREL_GOLDEN)
+#include "golden.h"
+#endif
 
 namespace {
 
@@ -149,6 +160,9 @@ struct picture {
     std::uint64_t depths = 0;
     int drawn = 0;       // pixels that no longer hold the clear colour
     int colourwords = 0; // distinct pixel words
+    int stride = 0;
+    std::vector<std::uint32_t> words;     // the colour plane, stride words per row
+    std::vector<std::int16_t> depthplane; // engine3d only
 };
 
 template <class E> picture render() {
@@ -164,6 +178,8 @@ template <class E> picture render() {
         out.drawn += e.pixels[i] != background ? 1 : 0;
     }
     out.pixels = pixels.value();
+    out.stride = e.xsize;
+    out.words.assign(e.pixels, e.pixels + e.xsize * e.ysize);
     out.colourwords = static_cast<int>(words.size());
     if constexpr (std::is_same_v<E, trel::engine3d>) {
         fnv1a depths;
@@ -171,6 +187,7 @@ template <class E> picture render() {
             depths.word16(e.zbuf[i]);
         }
         out.depths = depths.value();
+        out.depthplane.assign(e.zbuf, e.zbuf + e.xsize * e.ysize);
     }
     return out;
 }
@@ -189,16 +206,39 @@ void expectbusy(const picture &p) {
     EXPECT_GT(p.colourwords, 20);
 }
 
+// The colour plane and the depth plane against the golden pictures; a
+// mismatch of the picture or of its pinned hash leaves the three pictures in
+// the build tree. Where the tests cannot read PNG files (the Windows builds)
+// the hashes alone hold the pictures.
+enum class plane { colour, depth };
+
+void expectgolden(const char *name, const picture &p, plane which, bool pinnedmatch) {
+#if defined(TREL_GOLDEN)
+    const trel::test::goldenpicture drawn =
+        which == plane::colour ? trel::test::colourpicture(p.words.data(), p.stride, height)
+                               : trel::test::depthpicture(p.depthplane.data(), p.stride, height);
+    const std::string message = trel::test::comparegolden(name, drawn, pinnedmatch);
+    EXPECT_TRUE(message.empty()) << message;
+#else
+    (void)name;
+    (void)p;
+    (void)which;
+    (void)pinnedmatch;
+#endif
+}
+
 TEST(Scene, Engine2d) {
     const picture p = render<trel::engine2d>();
     expectbusy(p);
     EXPECT_EQ(hex(p.pixels), hex(pinned::engine2d));
+    expectgolden("engine2d", p, plane::colour, p.pixels == pinned::engine2d);
 }
 
 TEST(Scene, Engine2dxy) {
     const picture p = render<trel::engine2dxy>();
     expectbusy(p);
     EXPECT_EQ(hex(p.pixels), hex(pinned::engine2dxy));
+    expectgolden("engine2dxy", p, plane::colour, p.pixels == pinned::engine2dxy);
 }
 
 TEST(Scene, Engine3d) {
@@ -206,6 +246,8 @@ TEST(Scene, Engine3d) {
     expectbusy(p);
     EXPECT_EQ(hex(p.pixels), hex(pinned::engine3d));
     EXPECT_EQ(hex(p.depths), hex(pinned::engine3ddepth));
+    expectgolden("engine3d", p, plane::colour, p.pixels == pinned::engine3d);
+    expectgolden("engine3d-depth", p, plane::depth, p.depths == pinned::engine3ddepth);
 }
 
 // Drawing the scene twice into fresh engines gives the same picture: nothing

@@ -8,7 +8,23 @@
 //   engine3d    shows the X-Z plane with world Y as depth in a 16-bit depth
 //               plane kept after the pixels (6 bytes per pixel in all).
 // Pixel words are row-major with a stride of width() words. Colours are passed
-// as unsigned long; only their low 32 bits count.
+// as unsigned long; only their low 32 bits count. docs/api.md says the same at
+// length.
+//
+// Colour words. Channel 0 is bits 0-7, channel 1 bits 8-15, channel 2 bits
+// 16-23, and bits 24-31 are a fourth byte. clear, dot (every engine, engine3d
+// included), the lines of engine2d and engine2dxy and the triangles of
+// engine2dxy store the colour unchanged, all 32 bits. The triangles of
+// engine2d store it shaded; those of engine3d shaded with channels 0 and 2
+// exchanged; the lines of engine3d with channels 0 and 2 exchanged. Shading
+// and the exchange set the fourth byte to 0.
+//
+// Threads. The library starts no threads and takes no locks. Drawing on
+// separate engines from several threads is safe once they are constructed:
+// drawing reads the class's origin and table and writes only its own block.
+// Constructing an engine writes its class's statics, so it must not overlap
+// drawing on an engine of the same class; engines that share a block (copies)
+// draw into one picture; version() rewrites one buffer.
 #ifndef TREL_TREL_H
 #define TREL_TREL_H
 
@@ -31,7 +47,8 @@
 namespace trel {
 
 // Writes 0, 9 and 1 into the arguments and returns "0.9.1" from a buffer owned
-// by the library; every call rewrites the same buffer.
+// by the library; every call rewrites the same buffer (not safe to call from
+// two threads at once).
 TREL_API const char *version(int &major, int &minor, int &patch);
 TREL_API const char *version();
 
@@ -44,20 +61,42 @@ class TREL_API engine {
     engine(const engine &) noexcept;
     engine &operator=(const engine &) noexcept;
 
+    // The stride (the width rounded up to a multiple of 4), the height, and
+    // whether the engine keeps a depth plane.
     virtual int width() = 0;
     virtual int height() = 0;
     virtual bool depth() = 0;
+    // Every word of the colour plane, padding columns included, becomes the
+    // colour unchanged; engine3d then sets every depth word to -32000.
     virtual void clear(unsigned long colour) = 0;
+    // Draw nothing, in every engine.
     virtual void begin();
     virtual void end();
+    // The one pixel p projects to, when it lies inside the picture; the colour
+    // unchanged. No depth test and no depth written, in engine3d too.
     virtual void dot(const quim::point &p, unsigned long colour) = 0;
+    // The polyline: n - 1 segments pts[i] to pts[i + 1], each drawn through
+    // the engine's own two-point line (depth-tested in engine3d, each segment
+    // against what the earlier ones wrote). Nothing for n <= 1 or a null
+    // array; the last point is not joined back to the first.
     virtual void line(const quim::point *pts, int n, unsigned long colour) = 0;
+    // One segment, clipped to the picture, one pixel per column (per row when
+    // steeper than 45 degrees; a 45-degree line steps along x).
     virtual void line(const quim::point &a, const quim::point &b, unsigned long colour) = 0;
+    // Reserved forms: they draw nothing, in every engine, for any arguments
+    // (a null array included).
     virtual void tri(const quim::point &a, const quim::point &b, const quim::point *pts, int n,
                      unsigned long colour) = 0;
     virtual void tri(const quim::point &a, const quim::point *pts, int n, unsigned long colour) = 0;
+    // One filled triangle, clipped to the picture. engine2d and engine3d shade
+    // it once from the face normal N = (b - a) x (c - a) and the fixed light
+    // L = (1, 1, -1): intensity I = 180 - trunc(angle(N, L) in degrees), each
+    // channel c becomes c * I / 180. A face flat in the picture is brighter
+    // (I = 126) with its corners clockwise on the screen than counter-
+    // clockwise (I = 55). A degenerate triangle is shaded at I = 180.
     virtual void tri(const quim::point &a, const quim::point &b, const quim::point &c,
                      unsigned long colour) = 0;
+    // Reserved: draws nothing, in every engine (a null string included).
     virtual void text(const quim::point &p, const char *s, unsigned long colour) = 0;
 
   protected:
@@ -66,16 +105,24 @@ class TREL_API engine {
 };
 
 // Per-class state shared by every engine of one class: the screen position of
-// the world origin (moved by each construction to suit the newest engine) and
-// the reciprocal table (entry i = 65536 / i) that replaces division when
-// stepping. Hosts may read them; only construction writes them.
+// the world origin and the reciprocal table (entry i = 65536 / i) that
+// replaces division when stepping. Every construction that succeeds (a size
+// that is not refused, a block that could be allocated) moves its class's
+// origin to suit the newest engine: orgx = width() / 2, orgy = height() / 2
+// (minus 20 for engine2d), and every engine of the class, older ones
+// included, maps points through it from then on. Copying and destroying
+// engines move nothing; the three classes' statics are separate.
+// Hosts may read them; only construction writes them.
 #define TREL_ENGINE_STATICS                                                                        \
     static int orgx;                                                                               \
     static int orgy;                                                                               \
     static int rcptab[4096];                                                                       \
     static int rcpcount
 
-// X-Z plane, no depth; triangles flat-shaded against a fixed light.
+// X-Z plane, no depth; triangles flat-shaded against a fixed light. A point
+// (x, y, z) lands on column orgx + trunc(x), row orgy - trunc(z), truncating
+// toward zero; y is not shown. The origin is 20 rows above the middle of the
+// picture.
 class TREL_API engine2d : public engine {
   public:
     bool extbuf = false;             // the block is the caller's and is never freed
@@ -88,10 +135,14 @@ class TREL_API engine2d : public engine {
 
     TREL_ENGINE_STATICS;
 
-    // Draws into `buffer` (4 * width() * height() bytes) when it is not null,
-    // else into a block of its own. Sizes beyond 4096 or below 0 leave the
-    // engine empty: width() and height() 0, nothing drawn.
+    // Draws into `buffer` (4 * width() * height() bytes, with the stride
+    // width(), not the requested width) when it is not null, else into a
+    // block of its own, uninitialised until clear. A borrowed block is never
+    // freed. Sizes beyond 4096 or below 0 leave the engine empty: width() and
+    // height() 0, nothing drawn.
     engine2d(int width, int height, void *buffer);
+    // Copies share the block: both engines draw into the same pixels. A block
+    // the engine allocated is freed when the last engine sharing it goes.
     engine2d(const engine2d &other) noexcept;
     engine2d &operator=(const engine2d &other) noexcept;
     ~engine2d();
@@ -111,7 +162,10 @@ class TREL_API engine2d : public engine {
     void text(const quim::point &p, const char *s, unsigned long colour) override;
 };
 
-// X-Y plane, no depth; triangles filled with the caller's colour.
+// X-Y plane, no depth; triangles filled with the caller's colour, unshaded. A
+// point (x, y, z) lands on column orgx + trunc(x), row orgy - trunc(y); z is
+// not shown. The origin is the middle of the picture. Blocks and copies as
+// for engine2d.
 class TREL_API engine2dxy : public engine {
   public:
     bool extbuf = false;
@@ -157,7 +211,17 @@ class TREL_API engine2dxy : public engine {
 };
 
 // X-Z plane with world Y as depth (smaller y is nearer); shaded triangles and
-// lines are depth-tested. A borrowed block holds 6 * width() * height() bytes.
+// lines are depth-tested. A borrowed block holds 6 * width() * height() bytes:
+// the colour plane, then the depth plane. The origin is the middle of the
+// picture; copies share the block as for engine2d.
+//
+// Depth words are signed 16-bit, larger is nearer. clear writes -32000. A
+// triangle corner's depth is -trunc(y), a line point's -10 - trunc(y), so a
+// line lies 10 units behind a face at the same y. A pixel is written only
+// where the new depth is strictly greater: at equal depth the first drawn
+// stays. Dots ignore depth. Depths wrap beyond 16 bits: keep trunc(y) within
+// -32767 ... 31999 for faces (-32777 ... 31989 for lines) to be drawn over a
+// cleared plane.
 class TREL_API engine3d : public engine {
   public:
     bool extbuf = false;
