@@ -43,9 +43,10 @@ render::drawstyle styleof(int style) {
 extern "C" {
 
 // Room for a soup of `triangles` triangles, to be filled by the page and
-// handed to trelweb_setmesh, which frees it.
+// handed to trelweb_setmesh, which frees it. Up to 40 million triangles: the
+// soup's 36 bytes a triangle must stay well inside the 32-bit address space.
 EMSCRIPTEN_KEEPALIVE float *trelweb_soup(int triangles) {
-    if (triangles <= 0 || triangles > 100'000'000) {
+    if (triangles <= 0 || triangles > 40'000'000) {
         return nullptr;
     }
     return static_cast<float *>(
