@@ -46,6 +46,11 @@ class canvas {
     void draw(const mesh &m, const std::vector<screenpoint> &points, const options &opts);
 
     image colour() const;
+    // The engine's own pixel block, `stride` words to a row; engine3d keeps
+    // red in channel 2, the others in channel 0.
+    const std::uint32_t *pixels() const { return pixels_; }
+    int stride() const { return stride_; }
+    enginekind kind() const { return kind_; }
     // The depth plane, near = bright and the background black (3d engine only).
     image depth() const;
 
