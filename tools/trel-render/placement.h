@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "mesh.h"
+#include "load.h"
 
 namespace render {
 

@@ -9,7 +9,7 @@
 
 #include <trel/trel.h>
 
-#include "mesh.h"
+#include "load.h"
 #include "options.h"
 #include "placement.h"
 
