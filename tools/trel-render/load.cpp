@@ -347,15 +347,15 @@ void checkcounts(const std::string &name) {
     }
 }
 
-// Reads and checks a mesh file in this process: the parse the child runs.
-mesh readmesh(const std::string &path) {
+// Reads and checks a mesh file in this process, with `importer`, which keeps
+// the parsed scene: the parse the child runs.
+mesh readmesh(const std::string &path, Assimp::Importer &importer) {
     // Assimp's own messages for a missing file are vague; the system's are not.
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
         throw failure("cannot load mesh '" + path + "': it is a folder");
     }
     checkcounts(path);
-    Assimp::Importer importer;
     const aiScene *scene = importer.ReadFile(path, importflags);
     return fromscene(scene, path, importer.GetErrorString());
 }
@@ -450,7 +450,10 @@ void sendfailure(const std::string &message) {
     std::set_new_handler(outofmemory);
 
     try {
-        const mesh m = readmesh(path);
+        // The importer and the mesh are never freed: the child exits as soon
+        // as the mesh is sent, and its memory goes back whole.
+        auto *importer = new Assimp::Importer;
+        const mesh &m = *new mesh(readmesh(path, *importer));
         const record r{meshrecord, m.closed ? 1U : 0U, m.vertices.size(), m.triangles.size()};
         const bool sent =
             writeall(datafd, &r, sizeof r) &&
