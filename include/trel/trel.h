@@ -44,6 +44,15 @@
 #define TREL_API __attribute__((visibility("default")))
 #endif
 
+// The engines have virtual operations and non-virtual destructors (see
+// engine below), which -Wnon-virtual-dtor reports in every file that includes
+// this header. Hosts built with that warning as an error can include it all
+// the same: the warning is off for these declarations only.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
+
 namespace trel {
 
 // Writes 0, 9 and 1 into the arguments and returns "0.9.1" from a buffer owned
@@ -258,5 +267,9 @@ class TREL_API engine3d : public engine {
 #undef TREL_ENGINE_STATICS
 
 } // namespace trel
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
 
 #endif

@@ -1,5 +1,6 @@
 // trel-render as a user runs it: each test starts the program in a folder of
 // its own, then decodes and checks the PNG files it left there.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,8 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -150,6 +153,110 @@ std::string tallcubegltf() {
     return gltf.str();
 }
 
+// The cube in every format trel-render reads, named by format.
+std::vector<std::pair<std::string, std::string>> cubemeshes() {
+    std::ostringstream obj, off, ply, stl;
+    std::string plyb = "ply\nformat binary_little_endian 1.0\nelement vertex 8\n"
+                       "property float x\nproperty float y\nproperty float z\nelement face 12\n"
+                       "property list uchar int vertex_indices\nend_header\n";
+    std::string stlb(80, ' ');
+    const auto put = [](std::string &to, const void *data, std::size_t n) {
+        to.append(static_cast<const char *>(data), n);
+    };
+    off << "OFF\n8 12 0\n";
+    ply << "ply\nformat ascii 1.0\nelement vertex 8\nproperty float x\nproperty float y\n"
+           "property float z\nelement face 12\nproperty list uchar int vertex_indices\n"
+           "end_header\n";
+    stl << "solid cube\n";
+    for (const auto &v : cubevertices) {
+        obj << "v " << v[0] << " " << v[1] << " " << v[2] << "\n";
+        off << v[0] << " " << v[1] << " " << v[2] << "\n";
+        ply << v[0] << " " << v[1] << " " << v[2] << "\n";
+        for (const double c : v) {
+            const auto f = static_cast<float>(c);
+            put(plyb, &f, sizeof f);
+        }
+    }
+    const std::uint32_t facets = 12;
+    put(stlb, &facets, sizeof facets);
+    for (const auto &f : cubefaces) {
+        obj << "f " << f[0] + 1 << " " << f[1] + 1 << " " << f[2] + 1 << "\n";
+        off << "3 " << f[0] << " " << f[1] << " " << f[2] << "\n";
+        ply << "3 " << f[0] << " " << f[1] << " " << f[2] << "\n";
+        const std::uint8_t three = 3;
+        put(plyb, &three, 1);
+        for (const int i : f) {
+            const auto index = static_cast<std::int32_t>(i);
+            put(plyb, &index, sizeof index);
+        }
+        stl << "facet normal 0 0 0\nouter loop\n";
+        const float normal[3] = {0, 0, 0};
+        put(stlb, normal, sizeof normal);
+        for (const int i : f) {
+            const auto &v = cubevertices[i];
+            stl << "vertex " << v[0] << " " << v[1] << " " << v[2] << "\n";
+            for (const double c : v) {
+                const auto corner = static_cast<float>(c);
+                put(stlb, &corner, sizeof corner);
+            }
+        }
+        stl << "endloop\nendfacet\n";
+        const std::uint16_t attributes = 0;
+        put(stlb, &attributes, sizeof attributes);
+    }
+    stl << "endsolid cube\n";
+    return {{"obj", obj.str()},      {"off", off.str()},       {"ascii.ply", ply.str()},
+            {"binary.ply", plyb},    {"ascii.stl", stl.str()}, {"binary.stl", stlb},
+            {"gltf", tallcubegltf()}};
+}
+
+// `text` with its first `from` replaced by `to`.
+std::string replaced(std::string text, const std::string &from, const std::string &to) {
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+// A flat grid of n x n vertices and 2 (n - 1)^2 triangles, as OBJ.
+std::string gridobj(int n) {
+    std::ostringstream obj;
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            obj << "v " << i << " " << j << " " << (i * 7 + j * 3) % 5 << "\n";
+        }
+    }
+    for (int i = 0; i + 1 < n; ++i) {
+        for (int j = 0; j + 1 < n; ++j) {
+            const int a = i * n + j + 1;
+            obj << "f " << a << " " << a + 1 << " " << a + n << "\nf " << a + 1 << " " << a + n + 1
+                << " " << a + n << "\n";
+        }
+    }
+    return obj.str();
+}
+
+picture decodepng(const std::string &bytes) {
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    picture p;
+    if (png_image_begin_read_from_memory(&png, bytes.data(), bytes.size()) == 0) {
+        ADD_FAILURE() << "cannot read the PNG: " << png.message;
+        return p;
+    }
+    png.format = PNG_FORMAT_RGB;
+    p.width = static_cast<int>(png.width);
+    p.height = static_cast<int>(png.height);
+    p.bytes.resize(PNG_IMAGE_SIZE(png));
+    if (png_image_finish_read(&png, nullptr, p.bytes.data(), 0, nullptr) == 0) {
+        ADD_FAILURE() << "cannot decode the PNG: " << png.message;
+    }
+    return p;
+}
+
 class trelrender : public ::testing::Test {
   protected:
     fs::path dir;
@@ -166,7 +273,9 @@ class trelrender : public ::testing::Test {
     }
 
     result run(const std::vector<std::string> &args) {
-        std::string command = "cd '" + dir.string() + "' && '" TREL_RENDER_PROGRAM "'";
+        // A run that hangs is killed, and fails, rather than stopping the suite.
+        std::string command =
+            "cd '" + dir.string() + "' && timeout -s KILL 120 '" TREL_RENDER_PROGRAM "'";
         for (const std::string &a : args) {
             command += " '" + a + "'";
         }
@@ -515,6 +624,220 @@ TEST_F(trelrender, UnwritableOutputsAreRefused) {
         fs::create_directory(dir / "locked");
         fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
         refused({"-o", "locked/out.png"}, "locked");
+    }
+}
+
+// An output that is the mesh, however it is named, or that is another output
+// is refused before anything is written: the mesh keeps its bytes.
+TEST_F(trelrender, OutputsNeverReplaceTheMeshOrEachOther) {
+    const std::string cube = cubemeshes()[4].second; // ASCII STL
+    write("p.stl", cube);
+    fs::create_hard_link(dir / "p.stl", dir / "hard.png");
+    fs::create_symlink("p.stl", dir / "link.png");
+    refused({"p.stl", "-o", "p.stl"}, "mesh");
+    refused({"p.stl", "-o", "./p.stl"}, "mesh");
+    refused({"p.stl", "-o", dir.string() + "/../" + dir.filename().string() + "/p.stl"}, "mesh");
+    refused({"p.stl", "--depth", "p.stl"}, "mesh");
+    refused({"p.stl", "-o", "hard.png"}, "mesh");
+    refused({"p.stl", "-o", "link.png"}, "mesh");
+    EXPECT_TRUE(slurp("p.stl") == cube);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.png"));
+    // Two outputs that are one file: the colour picture would be lost.
+    refused({"-o", "o.png", "--depth", "./o.png"}, "same file");
+    write("o.png", "the picture of an earlier run");
+    refused({"-o", "o.png", "--depth", "./o.png"}, "same file");
+    refused({"p.stl", "-o", "o.png", "--depth", "link.png"}, "mesh");
+    EXPECT_EQ(slurp("o.png"), "the picture of an earlier run");
+    EXPECT_TRUE(slurp("p.stl") == cube);
+}
+
+// Devices, FIFOs and folders stay what they are.
+TEST_F(trelrender, NonRegularOutputsAreRefused) {
+    ASSERT_EQ(::mkfifo((dir / "fifo.png").c_str(), 0644), 0);
+    refused({"-o", "fifo.png"}, "FIFO");
+    refused({"--depth", "fifo.png"}, "FIFO");
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo.png"));
+    fs::create_directory(dir / "folder.png");
+    refused({"--depth", "folder.png"}, "folder");
+    EXPECT_TRUE(fs::is_directory(dir / "folder.png"));
+    // A device of the test's own where it may make one; the system's otherwise
+    // (which only root could replace, and which is then not touched).
+    std::string device = "/dev/full";
+    if (::geteuid() == 0 && ::mknod((dir / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0) {
+        device = "full";
+    }
+    refused({"-o", device}, "device");
+    fs::create_symlink(device, dir / "device.png");
+    refused({"-o", "device.png"}, "device");
+    EXPECT_TRUE(fs::is_character_file(device[0] == '/' ? fs::path(device) : dir / device));
+}
+
+// A symbolic link is written through: the file it leads to gets the picture,
+// and the link stays a link. Nothing else is left in either folder.
+TEST_F(trelrender, SymbolicLinksAreWrittenThrough) {
+    fs::create_directory(dir / "pictures");
+    std::ofstream(dir / "pictures" / "real.png") << "an earlier picture";
+    fs::create_symlink("pictures/real.png", dir / "link.png");
+    fs::create_symlink("link.png", dir / "chain.png");
+    fs::create_symlink("pictures/new.png", dir / "dangling.png");
+    fs::create_symlink("pictures/depth.png", dir / "depth.png");
+    const result r = run({"--size", "80x60", "-o", "chain.png", "--depth", "depth.png"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.png"));
+    EXPECT_TRUE(fs::is_symlink(dir / "chain.png"));
+    EXPECT_TRUE(fs::is_symlink(dir / "depth.png"));
+    EXPECT_EQ(readpng(dir / "pictures" / "real.png").width, 80);
+    EXPECT_EQ(readpng(dir / "pictures" / "depth.png").channels, 1);
+    ASSERT_EQ(run({"--size", "80x60", "-o", "dangling.png"}).status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling.png"));
+    EXPECT_EQ(readpng(dir / "pictures" / "new.png").width, 80);
+    EXPECT_EQ(files(), (std::set<std::string>{"chain.png", "dangling.png", "depth.png", "link.png",
+                                              "pictures"}));
+    std::set<std::string> pictures;
+    for (const auto &entry : fs::directory_iterator(dir / "pictures")) {
+        pictures.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(pictures, (std::set<std::string>{"depth.png", "new.png", "real.png"}));
+}
+
+// "-o -" writes the picture to standard output, and no file named "-".
+TEST_F(trelrender, DashWritesToStandardOutput) {
+    const picture file = render({"--size", "120x90"});
+    const result r = run({"--size", "120x90", "-o", "-", "--stats"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_GT(r.out.size(), 8U);
+    EXPECT_EQ(r.out.substr(0, 8), "\x89PNG\r\n\x1a\n");
+    // With the picture on stdout, the figures go to stderr.
+    EXPECT_NE(r.err.find("triangles: 3674"), std::string::npos) << r.err;
+    const picture p = decodepng(r.out);
+    EXPECT_EQ(p.width, 120);
+    EXPECT_TRUE(p.bytes == file.bytes);
+    EXPECT_EQ(files(), std::set<std::string>{"out.png"});
+    refused({"--frames", "2", "-o", "-"}, "standard output");
+}
+
+// Files that hung the parser, or made it take all the memory there is, end
+// quickly with status 2 and a line naming the problem or the limit.
+TEST_F(trelrender, MeshesEndWithinTheirLimits) {
+    const auto meshes = cubemeshes();
+    write("h.ply", "ply\nformat ascii 1.0\n");
+    refused({"h.ply"}, "end_header");
+    const std::string binary = meshes[3].second;
+    write("cut.ply", binary.substr(0, binary.find("end_header\n") + 11 + 10));
+    refused({"cut.ply"}, "'vertex' elements");
+    write("vertices.off", "OFF\n99999999999 1 0\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n");
+    refused({"vertices.off"}, "declares 99999999999 vertices");
+    write("faces.off", replaced(meshes[1].second, "8 12 0", "8 4000000000 0"));
+    refused({"faces.off"}, "declares 4000000000 faces");
+    write("vertices.ply",
+          replaced(meshes[2].second, "element vertex 8", "element vertex 4294967295"));
+    refused({"vertices.ply"}, "'vertex' elements");
+    write("faces.ply", replaced(binary, "element face 12", "element face 2147483648"));
+    refused({"faces.ply"}, "'face' elements");
+
+    // A FIFO that nobody writes to: opening it waits for ever.
+    ASSERT_EQ(::mkfifo((dir / "waits.obj").c_str(), 0644), 0);
+    refused({"waits.obj", "--load-timeout", "0.5"}, "took longer than --load-timeout 0.5 s");
+    write("grid.obj", gridobj(200));
+    refused({"grid.obj", "--load-timeout", "0.001"}, "took longer than --load-timeout 0.001 s");
+#if !defined(TREL_RENDER_SANITIZED) // a sanitized program parses under the time limit only
+    refused({"grid.obj", "--max-memory", "64"}, "exceeds --max-memory 64 MiB");
+#endif
+    EXPECT_EQ(render({"grid.obj", "--size", "80x60"}).width, 80);
+}
+
+// Truncated, bit-flipped and header-inflated copies of the cube in every
+// format: each run ends with status 0 and a picture, or status 2 and one
+// line, within its limits and without leaving anything behind.
+TEST_F(trelrender, HostileMeshesEndCleanly) {
+    std::vector<std::pair<std::string, std::string>> cases;
+    std::uint64_t state = 0x9e3779b97f4a7c15ULL;
+    const auto random = [&state](std::size_t below) {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<std::size_t>((state >> 33) % below);
+    };
+    for (const auto &[format, bytes] : cubemeshes()) {
+        for (int k = 0; k < 10; ++k) {
+            cases.emplace_back("cut" + std::to_string(k) + "." + format,
+                               bytes.substr(0, bytes.size() * k / 10 + random(8)));
+        }
+        for (int k = 0; k < 12; ++k) {
+            std::string flipped = bytes;
+            for (int n = 0; n <= k % 3; ++n) {
+                flipped[random(flipped.size())] ^= static_cast<char>(1 << random(8));
+            }
+            cases.emplace_back("flip" + std::to_string(k) + "." + format, flipped);
+        }
+    }
+    // The bunny as ASCII PLY, cut short at forty places: many of the cuts
+    // once stopped the parser on an internal check (status 134).
+    std::ifstream bunnyfile(TREL_SOURCE_DIR "/data/bunny.obj");
+    std::ostringstream vertices, faces;
+    int vertexcount = 0, facecount = 0;
+    for (std::string line; std::getline(bunnyfile, line);) {
+        std::istringstream in(line);
+        std::string kind;
+        in >> kind;
+        if (kind == "v") {
+            double x = 0, y = 0, z = 0;
+            in >> x >> y >> z;
+            vertices << x << " " << y << " " << z << "\n";
+            ++vertexcount;
+        } else if (kind == "f") {
+            std::vector<int> corners;
+            for (std::string corner; in >> corner;) {
+                corners.push_back(std::stoi(corner) - 1);
+            }
+            faces << corners.size();
+            for (const int c : corners) {
+                faces << " " << c;
+            }
+            faces << "\n";
+            ++facecount;
+        }
+    }
+    ASSERT_GT(facecount, 1000);
+    const std::string bunny =
+        "ply\nformat ascii 1.0\nelement vertex " + std::to_string(vertexcount) +
+        "\nproperty float x\nproperty float y\nproperty float z\n"
+        "element face " +
+        std::to_string(facecount) + "\nproperty list uchar int vertex_indices\nend_header\n" +
+        vertices.str() + faces.str();
+    for (int k = 1; k <= 40; ++k) {
+        cases.emplace_back("bunny" + std::to_string(k) + ".ply",
+                           bunny.substr(0, bunny.size() * k / 41));
+    }
+    const auto &m = cubemeshes();
+    std::string stlhuge = m[5].second;
+    const std::uint32_t facets = 0xFFFFFFFFU;
+    stlhuge.replace(80, 4, reinterpret_cast<const char *>(&facets), 4);
+    for (const auto &[name, bytes] : std::vector<std::pair<std::string, std::string>>{
+             {"huge.obj", replaced(m[0].second, "f 1 2 6", "f 1 2 4294967295")},
+             {"huge.off", replaced(m[1].second, "8 12 0", "2147483647 2147483647 0")},
+             {"huge-a.ply", replaced(m[2].second, "element face 12", "element face 4294967295")},
+             {"huge-b.ply", replaced(m[3].second, "element vertex 8", "element vertex 1000000")},
+             {"huge.stl", stlhuge},
+             {"huge-count.gltf", replaced(m[6].second, "\"count\": 8", "\"count\": 4294967295")},
+             {"huge-length.gltf",
+              replaced(m[6].second, "\"byteLength\": 96", "\"byteLength\": 4294967295")}}) {
+        cases.emplace_back(name, bytes);
+    }
+    for (const auto &[name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        write(name, bytes);
+        // Under the default limits of 4096 MiB and 30 s.
+        const result r = run({name, "--size", "16x12", "-o", "out.png"});
+        ASSERT_TRUE(r.status == 0 || r.status == 2) << r.status << ": " << r.err;
+        if (r.status == 0) {
+            EXPECT_EQ(r.err, "");
+            EXPECT_EQ(readpng(dir / "out.png").width, 16);
+            fs::remove(dir / "out.png");
+        } else {
+            EXPECT_EQ(r.err.rfind("trel-render: ", 0), 0U) << r.err;
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        }
+        fs::remove(dir / name);
+        EXPECT_EQ(files(), std::set<std::string>{}) << r.err;
     }
 }
 

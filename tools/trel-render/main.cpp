@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "failure.h"
-#include "mesh.h"
+#include "load.h"
 #include "options.h"
 #include "placement.h"
 #include "pngout.h"
@@ -49,12 +49,20 @@ int run(const options &opts) {
     const auto outname = [&opts](const std::string &path, int index) {
         return opts.frames > 0 ? framename(path, index, opts.frames) : path;
     };
-    checkwritable(outname(opts.output, 0));
-    if (!opts.depth.empty()) {
-        checkwritable(outname(opts.depth, 0));
+    if (opts.frames > 0 && (opts.output == "-" || opts.depth == "-")) {
+        throw failure("--frames writes numbered files: standard output ('-') cannot take them");
     }
+    std::vector<std::string> outputs;
+    for (int k = 0; k < frames; ++k) {
+        outputs.push_back(outname(opts.output, k));
+        if (!opts.depth.empty()) {
+            outputs.push_back(outname(opts.depth, k));
+        }
+    }
+    checkoutputs(outputs, opts.mesh);
 
-    const mesh m = opts.mesh.empty() ? loaddefaultmesh() : loadmesh(opts.mesh);
+    const mesh m = opts.mesh.empty() ? loaddefaultmesh()
+                                     : loadmesh(opts.mesh, {opts.maxmemory, opts.loadtimeout});
 
     std::vector<rotation> views;
     for (int k = 0; k < frames; ++k) {
@@ -83,13 +91,15 @@ int run(const options &opts) {
     files.commit();
 
     if (opts.stats) {
+        // Beside a picture on standard output, the figures go to stderr.
+        std::FILE *to = opts.output == "-" || opts.depth == "-" ? stderr : stdout;
         const double seconds = drawing.count();
         const double pixels = static_cast<double>(opts.width) * opts.height * frames;
-        std::printf("triangles: %zu\n", m.triangles.size());
-        std::printf("frames: %d\n", frames);
-        std::printf("time per frame: %.3f ms\n", seconds * 1000.0 / frames);
+        std::fprintf(to, "triangles: %zu\n", m.triangles.size());
+        std::fprintf(to, "frames: %d\n", frames);
+        std::fprintf(to, "time per frame: %.3f ms\n", seconds * 1000.0 / frames);
         if (seconds > 0.0) {
-            std::printf("throughput: %.1f Mpixel/s\n", pixels / seconds / 1e6);
+            std::fprintf(to, "throughput: %.1f Mpixel/s\n", pixels / seconds / 1e6);
         }
     }
     return 0;

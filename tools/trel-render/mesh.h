@@ -1,11 +1,12 @@
-// Meshes as trel-render draws them: triangles over shared vertices, in the
-// model's own units, Y up.
+// The mesh trel-render draws: triangles over shared vertices, in the model's
+// own units, Y up; and the closed-mesh test that decides which faces can be
+// hidden. Kept apart from the loader, which needs assimp, so that the web
+// page builds the same code.
 #ifndef TREL_RENDER_MESH_H
 #define TREL_RENDER_MESH_H
 
 #include <array>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace render {
@@ -25,21 +26,13 @@ struct mesh {
     bool closed = false;
 };
 
-// Sets m.closed, turning the faces of a closed mesh wound clockwise (seen from
-// outside) round so that all closed meshes wind the same way.
-void orient(mesh &m);
-
 // Coordinates beyond this size are refused: they are almost certainly broken
 // data, and placing them would lose the model's detail to rounding.
 inline constexpr double largestcoordinate = 1e15;
 
-// Reads every mesh of the file's scene, each moved by its node's transform.
-// Throws failure when the file cannot be read, is not a mesh, holds no
-// triangles, or holds a coordinate that is not a number or too large.
-mesh loadmesh(const std::string &path);
-
-// The built-in bunny.
-mesh loaddefaultmesh();
+// Sets m.closed, turning the faces of a closed mesh wound clockwise (seen from
+// outside) round so that all closed meshes wind the same way.
+void orient(mesh &m);
 
 } // namespace render
 

@@ -169,6 +169,14 @@ std::optional<int> parseoptions(int argc, char **argv, options &opts) {
                    "bright (3d engine only)");
     app.add_option("--frames", opts.frames, "Turntable: N pictures around the vertical axis")
         ->check(CLI::Range(1, 100000));
+    app.add_option("--max-memory", opts.maxmemory,
+                   "MiB of address space the mesh may be parsed in (the parser's whole "
+                   "process)")
+        ->check(CLI::Range(std::uint64_t{16}, std::uint64_t{1} << 24))
+        ->capture_default_str();
+    app.add_option("--load-timeout", opts.loadtimeout, "Seconds the mesh may take to parse")
+        ->check(CLI::Range(0.001, 86400.0))
+        ->capture_default_str();
     app.add_flag("--stats", opts.stats, "Print triangles, time per frame and Mpixel/s");
     app.set_version_flag("--version", std::string(trel::version()),
                          "Print the trel library version and exit");

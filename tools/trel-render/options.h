@@ -39,6 +39,8 @@ struct options {
     std::string depth; // empty: no depth picture
     int frames = 0;    // 0: one picture, written to `output` itself
     bool stats = false;
+    std::uint64_t maxmemory = 4096; // MiB of address space for parsing the mesh
+    double loadtimeout = 30.0;      // seconds for parsing the mesh
 };
 
 // Reads the command line into `opts`. Returns the status to exit with when the

@@ -1,0 +1,707 @@
+#include "load.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <new>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <assimp/Importer.hpp>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+
+#include "defaultscene.h"
+#include "failure.h"
+
+namespace render {
+namespace {
+
+constexpr unsigned importflags = aiProcess_Triangulate | aiProcess_JoinIdenticalVertices |
+                                 aiProcess_SortByPType | aiProcess_ValidateDataStructure;
+
+// A message from a parser on one line: control characters become spaces,
+// runs of spaces one, and a very long message is cut short.
+std::string cleanline(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        const bool space = static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == ' ';
+        if (space) {
+            if (!out.empty() && out.back() != ' ') {
+                out += ' ';
+            }
+        } else {
+            out += c;
+        }
+    }
+    while (!out.empty() && out.back() == ' ') {
+        out.pop_back();
+    }
+    constexpr std::size_t longest = 300;
+    if (out.size() > longest) {
+        out.resize(longest);
+        out += "...";
+    }
+    return out;
+}
+
+// Appends the triangles of one mesh, moved by `transform`.
+void gathermesh(const aiMesh &m, const aiMatrix4x4 &transform, mesh &out) {
+    if (m.mVertices == nullptr ||
+        out.vertices.size() + m.mNumVertices > std::numeric_limits<std::uint32_t>::max()) {
+        return;
+    }
+    const auto base = static_cast<std::uint32_t>(out.vertices.size());
+    for (unsigned v = 0; v < m.mNumVertices; ++v) {
+        // The transform is applied in doubles: model coordinates can be large.
+        const aiVector3D &p = m.mVertices[v];
+        const auto row = [&transform, &p](int r) {
+            return static_cast<double>(transform[r][0]) * p.x +
+                   static_cast<double>(transform[r][1]) * p.y +
+                   static_cast<double>(transform[r][2]) * p.z +
+                   static_cast<double>(transform[r][3]);
+        };
+        out.vertices.push_back({row(0), row(1), row(2)});
+    }
+    for (unsigned f = 0; f < m.mNumFaces; ++f) {
+        const aiFace &face = m.mFaces[f];
+        if (face.mNumIndices != 3) {
+            continue; // points and lines have no surface to draw
+        }
+        const unsigned a = face.mIndices[0];
+        const unsigned b = face.mIndices[1];
+        const unsigned c = face.mIndices[2];
+        if (a < m.mNumVertices && b < m.mNumVertices && c < m.mNumVertices) {
+            out.triangles.push_back({base + a, base + b, base + c});
+        }
+    }
+}
+
+// Appends the triangles of every mesh in the node tree, each moved by the
+// transforms from the root down to its node. The tree is walked with a stack
+// of its own: a file may nest nodes deeper than the program's stack allows.
+void gather(const aiScene &scene, mesh &out) {
+    std::vector<std::pair<const aiNode *, aiMatrix4x4>> pending{{scene.mRootNode, aiMatrix4x4()}};
+    while (!pending.empty()) {
+        const auto [node, parent] = pending.back();
+        pending.pop_back();
+        const aiMatrix4x4 transform = parent * node->mTransformation;
+        for (unsigned i = 0; i < node->mNumMeshes; ++i) {
+            if (node->mMeshes[i] < scene.mNumMeshes && scene.mMeshes[node->mMeshes[i]] != nullptr) {
+                gathermesh(*scene.mMeshes[node->mMeshes[i]], transform, out);
+            }
+        }
+        // Children go on in reverse, so that they come off in the file's order.
+        for (unsigned i = node->mNumChildren; i-- > 0;) {
+            if (node->mChildren[i] != nullptr) {
+                pending.emplace_back(node->mChildren[i], transform);
+            }
+        }
+    }
+}
+
+// The mesh of an imported scene, checked for what trel-render cannot place.
+mesh fromscene(const aiScene *scene, const std::string &name, const std::string &error) {
+    if (scene == nullptr) {
+        const std::string why = cleanline(error);
+        throw failure("cannot load mesh '" + name +
+                      "': " + (why.empty() ? std::string("not a mesh assimp can read") : why));
+    }
+    mesh out;
+    if (scene->mRootNode != nullptr) {
+        gather(*scene, out);
+    }
+    if (out.triangles.empty()) {
+        throw failure("mesh '" + name + "' has no triangles");
+    }
+    // Only the vertices that triangles use are kept (and checked): the others
+    // are never drawn and must not widen the fit.
+    constexpr std::uint32_t unused = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> renumber(out.vertices.size(), unused);
+    std::vector<vec3> kept;
+    for (auto &t : out.triangles) {
+        for (std::uint32_t &i : t) {
+            if (renumber[i] == unused) {
+                renumber[i] = static_cast<std::uint32_t>(kept.size());
+                kept.push_back(out.vertices[i]);
+            }
+            i = renumber[i];
+        }
+    }
+    out.vertices = std::move(kept);
+    for (const vec3 &v : out.vertices) {
+        for (const double c : {v.x, v.y, v.z}) {
+            if (std::isnan(c)) {
+                throw failure("mesh '" + name + "' has a coordinate that is not a number");
+            }
+            if (!(std::fabs(c) <= largestcoordinate)) {
+                throw failure("mesh '" + name + "' has a coordinate beyond +-1e15");
+            }
+        }
+    }
+    const vec3 &first = out.vertices.front();
+    if (std::all_of(out.vertices.begin(), out.vertices.end(), [&first](const vec3 &v) {
+            return v.x == first.x && v.y == first.y && v.z == first.z;
+        })) {
+        throw failure("mesh '" + name + "' has no extent: all its vertices are one point");
+    }
+    orient(out);
+    return out;
+}
+
+// ---- Counts declared in headers ----------------------------------------------
+//
+// OFF and PLY files declare how many vertices and faces follow before giving
+// them, and parsers size their arrays from those counts. A count that the rest
+// of the file cannot hold is refused before the parser sees it.
+
+// Whitespace-separated words of `text`.
+std::vector<std::string_view> words(std::string_view text) {
+    std::vector<std::string_view> out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])) != 0) {
+            ++i;
+        }
+        std::size_t j = i;
+        while (j < text.size() && std::isspace(static_cast<unsigned char>(text[j])) == 0) {
+            ++j;
+        }
+        if (j > i) {
+            out.push_back(text.substr(i, j - i));
+        }
+        i = j;
+    }
+    return out;
+}
+
+// A count: a whole number, saturated at the largest uint64; nothing for a
+// word that is not one (the parser will refuse it in its own words).
+std::optional<std::uint64_t> count(std::string_view word) {
+    if (!word.empty() && word.front() == '+') {
+        word.remove_prefix(1);
+    }
+    std::uint64_t value = 0;
+    const char *end = word.data() + word.size();
+    const auto [ptr, ec] = std::from_chars(word.data(), end, value);
+    if (word.empty() || ptr != end) {
+        return std::nullopt;
+    }
+    if (ec == std::errc::result_out_of_range) {
+        return std::numeric_limits<std::uint64_t>::max();
+    }
+    if (ec != std::errc()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+[[noreturn]] void toomany(const std::string &name, std::uint64_t declared, std::string_view what,
+                          std::uint64_t bytes) {
+    throw failure("cannot load mesh '" + name + "': its header declares " +
+                  std::to_string(declared) + " " + std::string(what) + ", more than its " +
+                  std::to_string(bytes) + " bytes of data can hold");
+}
+
+// OFF: an optional comment, a keyword ending in OFF (OFF, COFF, NOFF, ...), then
+// the numbers of vertices, faces and edges. Every vertex and face takes at
+// least a number and a separator: two bytes.
+void checkoff(const std::string &name, std::string_view head, std::uint64_t filesize) {
+    std::string uncommented;
+    std::size_t line = 0;
+    while (line < head.size()) {
+        std::size_t end = head.find('\n', line);
+        end = end == std::string_view::npos ? head.size() : end;
+        const std::string_view text = head.substr(line, end - line);
+        uncommented.append(text.substr(0, text.find('#')));
+        uncommented += '\n';
+        line = end + 1;
+    }
+    const std::vector<std::string_view> w = words(uncommented);
+    if (w.size() < 3 || w[0].size() < 3 || w[0].substr(w[0].size() - 3) != "OFF") {
+        return;
+    }
+    const auto vertices = count(w[1]);
+    const auto faces = count(w[2]);
+    if (!vertices || !faces) {
+        return;
+    }
+    const std::uint64_t room = filesize / 2;
+    if (*vertices > room) {
+        toomany(name, *vertices, "vertices", filesize);
+    }
+    if (*faces > room - *vertices) {
+        toomany(name, *faces, "faces", filesize);
+    }
+}
+
+// PLY: "ply", "format ascii|binary_little_endian|binary_big_endian 1.0", then
+// "element NAME COUNT" lines each followed by its "property ..." lines, up to
+// "end_header". In ASCII every property of every element takes at least two
+// bytes; in binary, its size (a list at least the size of its length).
+void checkply(const std::string &name, std::string_view head, std::uint64_t filesize) {
+    const std::size_t end = head.find("end_header");
+    if (end == std::string_view::npos) {
+        if (filesize <= head.size()) {
+            throw failure("cannot load mesh '" + name + "': its PLY header has no end_header");
+        }
+        return; // a header longer than the part read: left to the parser
+    }
+    const std::size_t dataat = head.find('\n', end);
+    const std::uint64_t data = dataat == std::string_view::npos ? 0 : filesize - (dataat + 1);
+
+    static const std::map<std::string_view, std::uint64_t> sizes = {
+        {"char", 1},  {"uchar", 1},   {"int8", 1},   {"uint8", 1},  {"short", 2}, {"ushort", 2},
+        {"int16", 2}, {"uint16", 2},  {"int", 4},    {"uint", 4},   {"int32", 4}, {"uint32", 4},
+        {"float", 4}, {"float32", 4}, {"double", 8}, {"float64", 8}};
+    bool ascii = true;
+    struct element {
+        std::string_view name;
+        std::uint64_t count = 0;
+        std::uint64_t bytes = 0; // the least one instance takes
+    };
+    std::vector<element> elements;
+    std::size_t line = 0;
+    while (line < dataat) {
+        std::size_t stop = head.find('\n', line);
+        stop = stop == std::string_view::npos ? head.size() : stop;
+        const std::vector<std::string_view> w = words(head.substr(line, stop - line));
+        line = stop + 1;
+        if (w.size() >= 2 && w[0] == "format") {
+            ascii = w[1] == "ascii";
+        } else if (w.size() >= 3 && w[0] == "element") {
+            const auto n = count(w[2]);
+            if (!n) {
+                return;
+            }
+            elements.push_back({w[1], *n, 0});
+        } else if (w.size() >= 3 && w[0] == "property" && !elements.empty()) {
+            std::uint64_t least = 2;
+            if (!ascii) {
+                const auto size = sizes.find(w[1] == "list" ? w[2] : w[1]);
+                least = size == sizes.end() ? 1 : size->second;
+            }
+            elements.back().bytes += least;
+        }
+    }
+    std::uint64_t room = data;
+    for (const element &e : elements) {
+        const std::uint64_t each = std::max<std::uint64_t>(e.bytes, 1);
+        if (e.count > room / each) {
+            toomany(name, e.count, "'" + std::string(e.name) + "' elements", data);
+        }
+        room -= e.count * each;
+    }
+}
+
+// Reads the start of the file and checks the counts its header declares.
+void checkcounts(const std::string &name) {
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw failure("cannot load mesh '" + name + "': " + std::strerror(errno));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return; // no size to measure counts against
+    }
+    std::string head(64 * 1024, '\0');
+    std::size_t got = 0;
+    while (got < head.size()) {
+        const ssize_t n = ::read(fd, head.data() + got, head.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    head.resize(got);
+    const auto filesize = static_cast<std::uint64_t>(st.st_size);
+    if (head.rfind("ply", 0) == 0 && head.size() > 3 && (head[3] == '\n' || head[3] == '\r')) {
+        checkply(name, head, filesize);
+    } else {
+        checkoff(name, head, filesize);
+    }
+}
+
+// Reads and checks a mesh file in this process, with `importer`, which keeps
+// the parsed scene: the parse the child runs.
+mesh readmesh(const std::string &path, Assimp::Importer &importer) {
+    // Assimp's own messages for a missing file are vague; the system's are not.
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        throw failure("cannot load mesh '" + path + "': it is a folder");
+    }
+    checkcounts(path);
+    const aiScene *scene = importer.ReadFile(path, importflags);
+    return fromscene(scene, path, importer.GetErrorString());
+}
+
+// ---- The parsing process -------------------------------------------------------
+//
+// The child parses the file and writes one record on a pipe: a header, then
+// either the mesh (vertices, then triangles, as they lie in memory) or a
+// message. Its stderr goes to a second pipe, whose last line explains a crash
+// (assimp's internal checks print there before they abort).
+
+enum recordkind : std::uint32_t { meshrecord = 1, failurerecord = 2, memoryrecord = 3 };
+
+struct record {
+    std::uint32_t kind = 0;
+    std::uint32_t closed = 0;
+    std::uint64_t vertices = 0; // or the message's length
+    std::uint64_t triangles = 0;
+};
+
+static_assert(sizeof(vec3) == 3 * sizeof(double));
+static_assert(sizeof(std::array<std::uint32_t, 3>) == 3 * sizeof(std::uint32_t));
+
+// The data pipe, for the allocation failure handler of the child.
+int recordfd = -1;
+
+bool writeall(int fd, const void *data, std::size_t size) {
+    const auto *bytes = static_cast<const char *>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Called by operator new in the child when the address-space limit refuses
+// memory: reports it and ends the child, whoever would have caught bad_alloc.
+void outofmemory() {
+    const record r{memoryrecord, 0, 0, 0};
+    writeall(recordfd, &r, sizeof r);
+    ::_exit(3);
+}
+
+void sendfailure(const std::string &message) {
+    const record r{failurerecord, 0, message.size(), 0};
+    writeall(recordfd, &r, sizeof r);
+    writeall(recordfd, message.data(), message.size());
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TREL_RENDER_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TREL_RENDER_SANITIZED 1
+#endif
+#endif
+
+[[noreturn]] void child(const std::string &path, const loadlimits &limits, int datafd, int errfd,
+                        pid_t parent) {
+    // Ends with the parent, whatever ends it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) {
+        ::_exit(4);
+    }
+    // Nothing of the parser's reaches the program's own output, which may be
+    // the picture itself (-o -); its complaints go to the parent.
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+        ::dup2(null, STDOUT_FILENO);
+    }
+    ::dup2(errfd, STDERR_FILENO);
+    recordfd = datafd;
+
+    const rlimit nocore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &nocore);
+#if !defined(TREL_RENDER_SANITIZED)
+    // A sanitizer reserves terabytes of address space up front, so sanitized
+    // builds parse under the time limit only.
+    const rlim_t bytes = static_cast<rlim_t>(limits.memorymib) << 20;
+    const rlimit space{bytes, bytes};
+    ::setrlimit(RLIMIT_AS, &space);
+#else
+    (void)limits;
+#endif
+    std::set_new_handler(outofmemory);
+
+    try {
+        // The importer and the mesh are never freed: the child exits as soon
+        // as the mesh is sent, and its memory goes back whole.
+        auto *importer = new Assimp::Importer;
+        const mesh &m = *new mesh(readmesh(path, *importer));
+        const record r{meshrecord, m.closed ? 1U : 0U, m.vertices.size(), m.triangles.size()};
+        const bool sent =
+            writeall(datafd, &r, sizeof r) &&
+            writeall(datafd, m.vertices.data(), m.vertices.size() * sizeof(vec3)) &&
+            writeall(datafd, m.triangles.data(), m.triangles.size() * sizeof(m.triangles.front()));
+        ::_exit(sent ? 0 : 5);
+    } catch (const failure &e) {
+        sendfailure(e.what());
+    } catch (const std::bad_alloc &) {
+        outofmemory();
+    } catch (const std::exception &e) {
+        sendfailure("cannot load mesh '" + path + "': " + cleanline(e.what()));
+    }
+    ::_exit(0);
+}
+
+// The parent's end of the two pipes, read against one deadline.
+class childpipes {
+  public:
+    childpipes(int data, int err, std::chrono::steady_clock::time_point deadline)
+        : data_(data), err_(err), deadline_(deadline) {}
+    ~childpipes() {
+        ::close(data_);
+        if (err_ >= 0) {
+            ::close(err_);
+        }
+    }
+    childpipes(const childpipes &) = delete;
+    childpipes &operator=(const childpipes &) = delete;
+
+    enum class outcome { complete, ended, late };
+
+    // Fills `size` bytes at `into` from the data pipe, collecting stderr on
+    // the way: complete, or the child closed the pipe first, or the deadline passed.
+    outcome read(void *into, std::size_t size) {
+        auto *bytes = static_cast<char *>(into);
+        while (size > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline_ - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                return outcome::late;
+            }
+            pollfd fds[2] = {{data_, POLLIN, 0}, {err_, POLLIN, 0}};
+            const int ready =
+                ::poll(fds, err_ >= 0 ? 2 : 1,
+                       static_cast<int>(std::min<long long>(left.count() + 1, 1000 * 1000)));
+            if (ready < 0 && errno != EINTR) {
+                throw failure("cannot load mesh: " + std::string(std::strerror(errno)));
+            }
+            if (ready <= 0) {
+                continue;
+            }
+            if (err_ >= 0 && fds[1].revents != 0) {
+                drainerr();
+            }
+            if (fds[0].revents != 0) {
+                const ssize_t n = ::read(data_, bytes, size);
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (n <= 0) {
+                    return outcome::ended;
+                }
+                bytes += n;
+                size -= static_cast<std::size_t>(n);
+            }
+        }
+        return outcome::complete;
+    }
+
+    // Whatever the child still writes to stderr, until it closes it or the
+    // deadline passes.
+    void finisherr() {
+        while (err_ >= 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline_ - std::chrono::steady_clock::now());
+            pollfd fd{err_, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count() + 1)) <= 0) {
+                return;
+            }
+            drainerr();
+        }
+    }
+
+    // The last line the child wrote to stderr, cleaned.
+    std::string lastline() const {
+        std::string_view text(err_text_);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+            text.remove_suffix(1);
+        }
+        const std::size_t start = text.find_last_of('\n');
+        return cleanline(start == std::string_view::npos ? text : text.substr(start + 1));
+    }
+
+  private:
+    void drainerr() {
+        char buffer[4096];
+        const ssize_t n = ::read(err_, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            return;
+        }
+        if (n <= 0) {
+            ::close(err_);
+            err_ = -1;
+            return;
+        }
+        err_text_.append(buffer, static_cast<std::size_t>(n));
+        // Only the end matters: keep the last few KiB.
+        constexpr std::size_t keep = 16 * 1024;
+        if (err_text_.size() > 2 * keep) {
+            err_text_.erase(0, err_text_.size() - keep);
+        }
+    }
+
+    int data_;
+    int err_;
+    std::chrono::steady_clock::time_point deadline_;
+    std::string err_text_;
+};
+
+std::string seconds(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+} // namespace
+
+mesh loadmesh(const std::string &path, const loadlimits &limits) {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(limits.seconds));
+    int data[2];
+    int err[2];
+    if (::pipe2(data, O_CLOEXEC) != 0) {
+        throw failure("cannot load mesh '" + path + "': " + std::strerror(errno));
+    }
+    if (::pipe2(err, O_CLOEXEC) != 0) {
+        const int error = errno;
+        ::close(data[0]);
+        ::close(data[1]);
+        throw failure("cannot load mesh '" + path + "': " + std::strerror(error));
+    }
+    // Fewer, larger reads for a big mesh; the default size works too.
+    ::fcntl(data[1], F_SETPIPE_SZ, 1 << 20);
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(data[0]);
+        ::close(err[0]);
+        child(path, limits, data[1], err[1], parent);
+    }
+    const int forkerror = errno;
+    ::close(data[1]);
+    ::close(err[1]);
+    childpipes pipes(data[0], err[0], deadline);
+    if (pid < 0) {
+        throw failure("cannot load mesh '" + path + "': " + std::strerror(forkerror));
+    }
+
+    const auto late = [&] {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        return failure("loading mesh '" + path + "' took longer than --load-timeout " +
+                       seconds(limits.seconds) + " s");
+    };
+    const auto ended = [&] {
+        pipes.finisherr();
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        std::string why = "the parser stopped";
+        if (WIFSIGNALED(status)) {
+            const char *name = ::sigabbrev_np(WTERMSIG(status));
+            why += " on signal SIG" + std::string(name != nullptr ? name : "?");
+        }
+        const std::string said = pipes.lastline();
+        return failure("cannot load mesh '" + path + "': " + why +
+                       (said.empty() ? std::string() : ": " + said));
+    };
+
+    record r;
+    switch (pipes.read(&r, sizeof r)) {
+    case childpipes::outcome::late:
+        throw late();
+    case childpipes::outcome::ended:
+        throw ended();
+    case childpipes::outcome::complete:
+        break;
+    }
+    const std::uint64_t limitbytes = limits.memorymib << 20;
+    if (r.kind == memoryrecord) {
+        ::waitpid(pid, nullptr, 0);
+        throw failure("loading mesh '" + path + "' exceeds --max-memory " +
+                      std::to_string(limits.memorymib) + " MiB");
+    }
+    if (r.kind == failurerecord && r.vertices <= 64 * 1024) {
+        std::string message(r.vertices, '\0');
+        const auto got = pipes.read(message.data(), message.size());
+        if (got == childpipes::outcome::late) {
+            throw late();
+        }
+        ::waitpid(pid, nullptr, 0);
+        throw failure(cleanline(message));
+    }
+    // The sizes are checked before anything is allocated for them: the child
+    // could only have held them within its own limit.
+    if (r.kind != meshrecord || r.vertices > limitbytes / sizeof(vec3) ||
+        r.triangles > limitbytes / sizeof(std::array<std::uint32_t, 3>)) {
+        ::kill(pid, SIGKILL);
+        throw ended();
+    }
+    mesh m;
+    m.closed = r.closed != 0;
+    m.vertices.resize(r.vertices);
+    m.triangles.resize(r.triangles);
+    for (const auto &[into, size] :
+         {std::pair<void *, std::size_t>{m.vertices.data(), m.vertices.size() * sizeof(vec3)},
+          {m.triangles.data(), m.triangles.size() * sizeof(m.triangles.front())}}) {
+        switch (pipes.read(into, size)) {
+        case childpipes::outcome::late:
+            throw late();
+        case childpipes::outcome::ended:
+            throw ended();
+        case childpipes::outcome::complete:
+            break;
+        }
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    const auto count = static_cast<std::uint32_t>(m.vertices.size());
+    const bool indexed =
+        std::all_of(m.triangles.begin(), m.triangles.end(), [count](const auto &t) {
+            return t[0] < count && t[1] < count && t[2] < count;
+        });
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !indexed || m.triangles.empty() ||
+        m.vertices.size() > std::numeric_limits<std::uint32_t>::max()) {
+        throw failure("cannot load mesh '" + path + "': the parser handed back a broken mesh");
+    }
+    return m;
+}
+
+mesh loaddefaultmesh() {
+    const std::span<const unsigned char> bytes = defaultscene();
+    Assimp::Importer importer;
+    const aiScene *scene =
+        importer.ReadFileFromMemory(bytes.data(), bytes.size(), importflags, "obj");
+    return fromscene(scene, "bunny.obj", importer.GetErrorString());
+}
+
+} // namespace render

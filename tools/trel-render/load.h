@@ -1,0 +1,33 @@
+// Loading meshes as trel-render draws them: triangles over shared vertices, in
+// the model's own units, Y up. A mesh file is parsed in a child process under
+// an address-space limit and a wall-time limit (see docs/render.md), so that no
+// file can hang, crash or exhaust the program that reads it.
+#ifndef TREL_RENDER_LOAD_H
+#define TREL_RENDER_LOAD_H
+
+#include <cstdint>
+#include <string>
+
+#include "mesh.h"
+
+namespace render {
+
+// The limits a mesh file is parsed under.
+struct loadlimits {
+    std::uint64_t memorymib = 4096; // address space of the parsing process, in MiB
+    double seconds = 30.0;          // wall time from the start of the parse
+};
+
+// Reads every mesh of the file's scene, each moved by its node's transform.
+// The file is parsed in a child process held to `limits`. Throws failure when
+// the file cannot be read, is not a mesh, declares more elements than its size
+// can hold, holds no triangles, holds a coordinate that is not a number or too
+// large, or when parsing it crashes or goes beyond a limit.
+mesh loadmesh(const std::string &path, const loadlimits &limits);
+
+// The built-in bunny, parsed in this process: it is part of the program.
+mesh loaddefaultmesh();
+
+} // namespace render
+
+#endif
