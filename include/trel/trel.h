@@ -9,6 +9,14 @@
 //               plane kept after the pixels (6 bytes per pixel in all).
 // Pixel words are row-major with a stride of width() words. Colours are passed
 // as unsigned long; only their low 32 bits count.
+//
+// A shaded triangle's intensity is 180 minus the whole degrees between its
+// plane's normal and the light (1, 1, -1). It is the same on every platform:
+// the angle comes from the geometry library's own arc cosine, correctly
+// rounded and computed with integer arithmetic, and from a table of cosines
+// written out as exact constants, never from the C library's acos or cos,
+// whose last bits differ between platforms and would move a face lying
+// within rounding of a whole degree to the next intensity.
 #ifndef TREL_TREL_H
 #define TREL_TREL_H
 
