@@ -43,7 +43,6 @@
 #include <bit>
 #include <cstdint>
 #include <limits>
-#include <vector>
 
 namespace quim::detail {
 namespace {
@@ -299,6 +298,9 @@ double nearest(const word *a, int n, int e) {
 // Working storage of one evaluation at n words.
 constexpr int workwords(int n) { return 12 * n + 16; }
 
+// The widest precision tried.
+constexpr int widest = 16;
+
 // One evaluation of acos(x), -1 <= x < 1, at n words with coefficients c and
 // pi/2 h; `work` holds workwords(n) words. Returns whether the rounding is
 // decided; `result` is the nearest double to the low end of the bound either
@@ -420,10 +422,11 @@ bool arccosat(double x, int limbs, double &result) {
     if (limbs == 8) {
         return evaluatetabled(x, tables8, result);
     }
-    const int n = limbs < 2 ? 2 : limbs;
-    std::vector<word> c(static_cast<std::size_t>(terms(n) * n));
-    std::vector<word> h(static_cast<std::size_t>(n));
-    std::vector<word> work(static_cast<std::size_t>(workwords(n)));
+    // Other precisions build their tables here, on the stack.
+    const int n = limbs < 2 ? 2 : (limbs > widest ? widest : limbs);
+    std::array<word, static_cast<std::size_t>(terms(widest) * widest)> c; // rows filled below
+    std::array<word, widest> h{};
+    std::array<word, workwords(widest)> work{};
     coefficients(c.data(), n, work.data());
     halfpi(h.data(), c.data(), n, work.data(), work.data() + n);
     return evaluate(x, n, c.data(), h.data(), work.data(), result);
@@ -436,12 +439,12 @@ double arccos(double x) {
         return result;
     }
     // 92 bits decide all but about one argument in 2^30, 252 bits all but
-    // the very hardest; wider still for those. acos(x) is transcendental for
-    // every x in (-1, 1), so it is never a rounding boundary itself and some
-    // precision decides. The widest here, 8188 bits, stands far beyond any;
-    // its nearest double is the answer should it not decide.
-    for (int n = 32; !arccosat(x, n, result) && n < 256; n *= 2) {
-    }
+    // the very hardest. acos(x) is transcendental for every x in (-1, 1),
+    // so it is never a rounding boundary itself and some precision decides;
+    // the widest here, 508 bits, is far beyond what the hardest doubles of
+    // this function are known to need. Should it still not decide, its
+    // nearest double is the answer.
+    arccosat(x, widest, result);
     return result;
 }
 

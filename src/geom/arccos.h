@@ -13,7 +13,8 @@ double arccos(double x);
 // One attempt at a working precision of `limbs` 32-bit words (2 or more):
 // returns true and stores the correctly rounded acos(x) in `result` when the
 // error bound at that precision decides the rounding, false otherwise.
-// arccos tries 3 words first and falls back to wider ones.
+// arccos tries 3 words first and falls back to 8 and 16; other counts are
+// taken as 2 to 16.
 bool arccosat(double x, int limbs, double &result);
 
 } // namespace quim::detail
