@@ -23,11 +23,12 @@
 // - Coefficients: t_0 = 1, t_(k+1) = t_k (2k + 1) / (2k + 2) floored errs by
 //   at most k after k steps; a_k = t_k / (2k + 1) floored then errs by less
 //   than k / (2k + 1) + 1 < 1.5.
-// - Horner, S_k = a_k + z S_(k+1) over the terms k <= f/2: each step adds at
+// - Horner, S_k = a_k + z S_(k+1) over as many terms as z calls for (at most
+//   f/2 + 1; see series): each step adds at
 //   most (a truncated product) 1 + (a coefficient) 1.5 + (z itself
 //   truncated, times S_(k+1) <= 4/3) 4/3, and shrinks the error before it by
-//   z <= 1/4: at most 3.84 / (3/4) < 5.2 in all. The terms left out add at
-//   most z^(f/2+1) / (1 - z) < 2^-f: |S~ - S| < 6.2.
+//   z <= 1/4: at most 3.84 / (3/4) < 5.2 in all. The terms left out add
+//   less than an ulp: |S~ - S| < 6.2.
 // - pi/2 = 3 S(1/4) / 2 (z exact): S~ errs by < (1 + 1.5) / (3/4) + 1 < 4.4,
 //   so pi/2~ by < 3 * 4.4 / 2 + 1 < 7.7.
 // - |x| <= 1/2: x S~ floored errs by < 6.2 / 2 + 1; with pi/2~, < 11.8.
