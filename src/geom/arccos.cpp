@@ -33,15 +33,16 @@
 //   so pi/2~ by < 3 * 4.4 / 2 + 1 < 7.7.
 // - |x| <= 1/2: x S~ floored errs by < 6.2 / 2 + 1; with pi/2~, < 11.8.
 //   Bound used: 16.
-// - x > 1/2: Q = floor(sqrt(z) scaled to [1/2, 1)) errs by < 1, and
-//   R = floor(Q S~) errs by < 1 * 1.05 + 1 * 6.2 + 1 < 8.3 in its own ulps.
-//   Bound used: 16.
-// - x < -1/2: R scaled down (by 2^(28 - j) <= 2) errs by < 2 * 8.3 + 1, and
-//   with 2 pi/2~ by < 17.6 + 15.4 = 33. Bound used: 64.
+// - x > 1/2: Q = sqrt(z) scaled to [1/2, 1) errs by < 1 + 1/8 (see
+//   seededroot; < 1 digit by digit), and R = floor(Q S~) by
+//   < 1.125 * 1.05 + 1 * 6.2 + 1 < 8.4 in its own ulps. Bound used: 16.
+// - x < -1/2: R scaled down (by 2^(28 - j) <= 2) errs by < 2 * 8.4 + 1, and
+//   with 2 pi/2~ by < 17.8 + 15.4 = 33.2. Bound used: 64.
 #include "geom/arccos.h"
 
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -166,6 +167,16 @@ constexpr void multiplyfixed(word *out, const word *a, const word *b, int n, wor
     }
 }
 
+// -1, 0 or 1 as a < b, a = b or a > b.
+constexpr int compare(const word *a, const word *b, int n) {
+    for (int i = n - 1; i >= 0; --i) {
+        if (a[i] != b[i]) {
+            return a[i] < b[i] ? -1 : 1;
+        }
+    }
+    return 0;
+}
+
 // The index of a's highest set bit, -1 for zero.
 constexpr int topbit(const word *a, int n) {
     for (int i = n - 1; i >= 0; --i) {
@@ -269,6 +280,54 @@ void squareroot(word *q, int nq, const word *a, int na, word *rest, word *trial)
     }
 }
 
+// sqrt(k) 2^g for 2^52 <= k < 2^54 and 26 <= g <= 75, within 1 + 1/8, into
+// q (n words, 2 or more); w holds max(n, 8) words. k is exact as a double, and s = sqrt(k)
+// rounded lies within 2^-27 of sqrt(k), so D = k - s^2 (exact) is at most 2
+// and sqrt(k) = s + D / (sqrt(k) + s). D / (2 s) rounded differs from the
+// last term by at most 2^-80 + 2^-79 < 2^-78, which is 1/8 at 2^g for
+// g <= 75; the floor adds less than 1.
+void seededroot(word *q, int n, wide k, int g, word *w) {
+    const double s = std::sqrt(static_cast<double>(k));
+    const wide m = (std::bit_cast<wide>(s) & ((wide{1} << 52) - 1)) | (wide{1} << 52); // s 2^26
+    const word kw[2] = {static_cast<word>(k), static_cast<word>(k >> 32)};
+    const word mw[2] = {static_cast<word>(m), static_cast<word>(m >> 32)};
+    word *kk = w;     // k 2^52
+    word *mm = w + 4; // m^2 = s^2 2^52
+    place(kk, 4, kw, 2, 52);
+    multiply(mm, mw, 2, mw, 2);
+    const bool below = compare(kk, mm, 4) < 0; // D < 0
+    if (below) {
+        subtract(mm, kk, 4);
+    } else {
+        subtract(kk, mm, 4);
+    }
+    const word *dw = below ? mm : kk; // |D| 2^52 <= 2^53
+    const double d = static_cast<double>((static_cast<wide>(dw[1]) << 32) | dw[0]);
+    // (D / (2 s)) 2^g, exactly scaled by a power of two.
+    const double scale = std::bit_cast<double>(static_cast<wide>(g - 52 + 1023) << 52);
+    const double v = (below ? -d : d) / (2.0 * s) * scale; // |v| < 2^50
+    auto t = static_cast<std::int64_t>(v);
+    if (static_cast<double>(t) > v) {
+        --t; // the floor
+    }
+    // q = m 2^(g - 26) + t.
+    place(q, n, mw, 2, g - 26);
+    if (t >= 0) {
+        const word tw[2] = {static_cast<word>(t), static_cast<word>(static_cast<wide>(t) >> 32)};
+        word *tq = w;
+        zero(tq, n);
+        copy(tq, tw, 2);
+        add(q, tq, n);
+    } else {
+        const wide u = static_cast<wide>(-t);
+        const word tw[2] = {static_cast<word>(u), static_cast<word>(u >> 32)};
+        word *tq = w;
+        zero(tq, n);
+        copy(tq, tw, 2);
+        subtract(q, tq, n);
+    }
+}
+
 // The double nearest a * 2^e (a > 0, n words), ties to even. The value lies
 // in the normal range.
 double nearest(const word *a, int n, int e) {
@@ -364,9 +423,14 @@ bool evaluate(double x, int n, const word *c, const word *h, word *work, double 
             const word kw[2] = {static_cast<word>(k), static_cast<word>(k >> 32)};
             place(z, n, kw, 2, f - twoj);
             series(s, z, c, n, p);
-            // q = floor(sqrt(k) 2^(f - 27)), in [2^(f-1), 2^f).
-            place(a, 2 * n + 2, kw, 2, 2 * f - 54);
-            squareroot(q, n, a, 2 * n + 2, t1, t2);
+            // q = floor(sqrt(k) 2^(f - 27)), in [2^(f-1), 2^f), or within
+            // 1 + 1/8 of it from the rounded square root.
+            if (f - 27 <= 75) {
+                seededroot(q, n, k, f - 27, p);
+            } else {
+                place(a, 2 * n + 2, kw, 2, 2 * f - 54);
+                squareroot(q, n, a, 2 * n + 2, t1, t2);
+            }
             multiplyfixed(s, q, s, n, p); // sqrt(z) S(z) = s 2^(27 - j - f)
             if (!negative) {
                 copy(r, s, n);
