@@ -4,10 +4,10 @@
 // cosines of those points (acos falls as x rises). The test evaluates those
 // cosines with 128-bit integer arithmetic, from the sine's series, so it
 // shares neither method nor code with the library's arc cosine series.
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -29,8 +29,17 @@ namespace {
 using quim::detail::arccos;
 using quim::detail::arccosat;
 
-std::uint64_t bitsof(double d) { return std::bit_cast<std::uint64_t>(d); }
-double fromb(std::uint64_t b) { return std::bit_cast<double>(b); }
+std::uint64_t bitsof(double d) {
+    std::uint64_t b = 0;
+    std::memcpy(&b, &d, sizeof b);
+    return b;
+}
+
+double fromb(std::uint64_t b) {
+    double d = 0.0;
+    std::memcpy(&d, &b, sizeof d);
+    return d;
+}
 
 // Doubles `steps` units in the last place away from d (within one sign).
 double away(double d, std::int64_t steps) {

@@ -44,6 +44,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace quim::detail {
@@ -51,6 +52,20 @@ namespace {
 
 using word = std::uint32_t;
 using wide = std::uint64_t;
+
+// A double's bits and back (memcpy rather than std::bit_cast, which not
+// every standard library the project builds with has).
+wide bitsof(double d) {
+    wide b = 0;
+    std::memcpy(&b, &d, sizeof b);
+    return b;
+}
+
+double frombits(wide b) {
+    double d = 0.0;
+    std::memcpy(&d, &b, sizeof d);
+    return d;
+}
 
 // Fraction bits and series terms at a precision of n words.
 constexpr int fraction(int n) { return 32 * n - 4; }
@@ -288,7 +303,7 @@ void squareroot(word *q, int nq, const word *a, int na, word *rest, word *trial)
 // g <= 75; the floor adds less than 1.
 void seededroot(word *q, int n, wide k, int g, word *w) {
     const double s = std::sqrt(static_cast<double>(k));
-    const wide m = (std::bit_cast<wide>(s) & ((wide{1} << 52) - 1)) | (wide{1} << 52); // s 2^26
+    const wide m = (bitsof(s) & ((wide{1} << 52) - 1)) | (wide{1} << 52); // s 2^26
     const word kw[2] = {static_cast<word>(k), static_cast<word>(k >> 32)};
     const word mw[2] = {static_cast<word>(m), static_cast<word>(m >> 32)};
     word *kk = w;     // k 2^52
@@ -304,7 +319,7 @@ void seededroot(word *q, int n, wide k, int g, word *w) {
     const word *dw = below ? mm : kk; // |D| 2^52 <= 2^53
     const double d = static_cast<double>((static_cast<wide>(dw[1]) << 32) | dw[0]);
     // (D / (2 s)) 2^g, exactly scaled by a power of two.
-    const double scale = std::bit_cast<double>(static_cast<wide>(g - 52 + 1023) << 52);
+    const double scale = frombits(static_cast<wide>(g - 52 + 1023) << 52);
     const double v = (below ? -d : d) / (2.0 * s) * scale; // |v| < 2^50
     auto t = static_cast<std::int64_t>(v);
     if (static_cast<double>(t) > v) {
@@ -352,7 +367,7 @@ double nearest(const word *a, int n, int e) {
         ++exponent;
     }
     const wide bits = (static_cast<wide>(exponent + 1023) << 52) | (m & ((wide{1} << 52) - 1));
-    return std::bit_cast<double>(bits);
+    return frombits(bits);
 }
 
 // Working storage of one evaluation at n words.
@@ -376,7 +391,7 @@ bool evaluate(double x, int n, const word *c, const word *h, word *work, double 
     word *t1 = a + 2 * n + 2;
     word *t2 = t1 + n + 1; // n + 1 each: square root working space
 
-    const wide bits = std::bit_cast<wide>(x);
+    const wide bits = bitsof(x);
     const bool negative = (bits >> 63) != 0;
     int e = 0;      // the result is r * 2^e
     word bound = 0; // ... within bound * 2^e
@@ -412,7 +427,7 @@ bool evaluate(double x, int n, const word *c, const word *h, word *work, double 
             e = -f;
             bound = 64;
         } else {
-            const wide zb = std::bit_cast<wide>(zd);
+            const wide zb = bitsof(zd);
             wide k = (zb & ((wide{1} << 52) - 1)) | (wide{1} << 52);
             int twoj = 1075 - static_cast<int>((zb >> 52) & 0x7FF);
             if ((twoj & 1) != 0) {
