@@ -17,6 +17,7 @@
 // into `pinned` below. Then run scripts/test-windows to confirm that the
 // Windows build draws the same pictures (it checks the hashes only).
 #include <climits>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -198,6 +199,7 @@ struct pinned {
     static constexpr std::uint64_t engine2dxy = 0x250DF24A4BA67786ULL;
     static constexpr std::uint64_t engine3d = 0x7540C10F08E99805ULL;
     static constexpr std::uint64_t engine3ddepth = 0x643F83B2D6BCB08BULL;
+    static constexpr std::uint64_t wholedegrees = 0x9D924060285E9D58ULL;
 };
 
 // A scene that drew little would make the hashes prove little.
@@ -259,6 +261,134 @@ TEST(Scene, Repeatable) {
     const picture second = render<trel::engine3d>();
     EXPECT_EQ(first.pixels, second.pixels);
     EXPECT_EQ(first.depths, second.depths);
+}
+
+// Faces turned to the light by whole degrees, a hair either side of them and
+// a quarter degree either side, where truncating the angle decides between
+// two intensities: the arc cosine must give the same bits on every platform
+// for the picture to match. The faces are built with + - * / and sqrt only
+// (the test's own series for the sine and cosine), so every build draws the
+// same triangles.
+double seriescos(double a) {
+    double term = 1.0, sum = 1.0;
+    for (int n = 1; n <= 30; ++n) {
+        term = -term * a * a / ((2 * n - 1) * (2 * n));
+        sum += term;
+    }
+    return sum;
+}
+
+double seriessin(double a) {
+    double term = a, sum = a;
+    for (int n = 1; n <= 30; ++n) {
+        term = -term * a * a / ((2 * n) * (2 * n + 1));
+        sum += term;
+    }
+    return sum;
+}
+
+struct normal {
+    double x, y, z;
+};
+
+// A triangle over a 6 x 6 pixel cell whose plane has the normal n (n.y not
+// near 0, so that it covers pixels in the X-Z picture), corners ordered so
+// that the plane's normal points along n.
+void drawface(trel::engine2d &e, int column, int row, const normal &n) {
+    const double x0 = column * 6 - trel::engine2d::orgx;
+    const double z0 = trel::engine2d::orgy - (row * 6 + 5);
+    const double s = 5.0;
+    const quim::point a{x0, 0.0, z0};
+    const quim::point b{x0 + s, -n.x * s / n.y, z0};
+    const quim::point c{x0, -n.z * s / n.y, z0 + s};
+    // (b - a) x (c - a) = -(s^2 / n.y) n.
+    if (n.y < 0.0) {
+        e.tri(a, b, c, colour(0x00B4B4B4U));
+    } else {
+        e.tri(a, c, b, colour(0x00B4B4B4U));
+    }
+}
+
+TEST(Scene, ShadesAtWholeDegrees) {
+    constexpr int columns = 64;
+    constexpr int rows = 42;
+    trel::engine2d e(columns * 6, rows * 6, nullptr);
+    e.clear(colour(0));
+    // The light, and two directions across it: p leans toward +y, q is p
+    // turned 30 degrees about the light.
+    const double r3 = std::sqrt(3.0), r6 = std::sqrt(6.0), r2 = std::sqrt(2.0);
+    const normal l{1.0 / r3, 1.0 / r3, -1.0 / r3};
+    const normal p{-1.0 / r6, 2.0 / r6, 1.0 / r6};
+    const normal q0{1.0 / r2, 0.0, 1.0 / r2};
+    const normal q{(r3 / 2) * p.x + 0.5 * q0.x, (r3 / 2) * p.y + 0.5 * q0.y,
+                   (r3 / 2) * p.z + 0.5 * q0.z};
+    const double pi = 0x1.921fb54442d18p+1;
+    const double offsets[] = {0.0, 1e-13, -1e-13, 1e-10, -1e-10, 0.25, -0.25};
+    struct drawn {
+        int column, row;
+        double degrees;
+    };
+    std::vector<drawn> faces;
+    int cell = 0;
+    for (int k = 0; k <= 180; ++k) {
+        for (const double offset : offsets) {
+            const double degrees = k + offset;
+            if (degrees < 0.0 || degrees > 180.0) {
+                continue;
+            }
+            for (const normal &d : {p, q}) {
+                // Beyond 90 degrees the direction across the light is
+                // reversed, which keeps the normal's y away from 0.
+                const double sign = degrees <= 90.0 ? 1.0 : -1.0;
+                const double a = degrees * pi / 180.0;
+                const double cs = seriescos(a), sn = sign * seriessin(a);
+                const normal n{cs * l.x + sn * d.x, cs * l.y + sn * d.y, cs * l.z + sn * d.z};
+                const int column = cell % columns, row = cell / columns;
+                drawface(e, column, row, n);
+                faces.push_back({column, row, degrees});
+                ++cell;
+            }
+        }
+    }
+    // Exactly along the light, across it and against it.
+    const normal exact[] = {{1.0, 1.0, -1.0}, {1.0, -1.0, 0.0}, {-1.0, -1.0, 1.0}};
+    for (const normal &n : exact) {
+        drawface(e, cell % columns, cell / columns, n);
+        ++cell;
+    }
+    ASSERT_LE(cell, columns * rows);
+
+    // The intensity of a face is each channel of its colour: 180 * I / 180.
+    const auto intensity = [&e](int column, int row) {
+        return static_cast<int>(e.pixels[(row * 6 + 4) * e.xsize + column * 6 + 1] & 0xFFU);
+    };
+    std::set<int> levels;
+    for (const drawn &f : faces) {
+        const int level = intensity(f.column, f.row);
+        levels.insert(level);
+        // Truncating the angle gives 180 - floor(angle), or one more where
+        // the angle falls just short of a whole degree.
+        const double whole = static_cast<int>(f.degrees + 0.5);
+        if (f.degrees == whole + 0.25) {
+            EXPECT_EQ(level, 180 - static_cast<int>(whole)) << f.degrees;
+        } else if (f.degrees == whole - 0.25) {
+            EXPECT_EQ(level, 181 - static_cast<int>(whole)) << f.degrees;
+        } else {
+            EXPECT_GE(level, 180 - static_cast<int>(whole)) << f.degrees;
+            EXPECT_LE(level, 181 - static_cast<int>(whole)) << f.degrees;
+        }
+    }
+    EXPECT_EQ(levels.size(), 181U);
+    const int last = cell - 3;
+    EXPECT_EQ(intensity(last % columns, last / columns), 180);
+    EXPECT_EQ(intensity((last + 1) % columns, (last + 1) / columns), 90);
+    EXPECT_LE(intensity((last + 2) % columns, (last + 2) / columns), 1);
+
+    fnv1a hash;
+    for (int i = 0; i < e.xsize * e.ysize; ++i) {
+        hash.word32(e.pixels[i]);
+    }
+    EXPECT_EQ(hex(hash.value()), hex(pinned::wholedegrees));
 }
 
 } // namespace

@@ -25,6 +25,14 @@
 // Constructing an engine writes its class's statics, so it must not overlap
 // drawing on an engine of the same class; engines that share a block (copies)
 // draw into one picture; version() rewrites one buffer.
+//
+// A shaded triangle's intensity is 180 minus the whole degrees between its
+// plane's normal and the light (1, 1, -1). It is the same on every platform:
+// the angle comes from the geometry library's own arc cosine, correctly
+// rounded and computed with integer arithmetic, and from a table of cosines
+// written out as exact constants, never from the C library's acos or cos,
+// whose last bits differ between platforms and would move a face lying
+// within rounding of a whole degree to the next intensity.
 #ifndef TREL_TREL_H
 #define TREL_TREL_H
 

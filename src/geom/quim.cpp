@@ -1,5 +1,7 @@
 #include <quim/quim.h>
 
+#include "geom/arccos.h"
+
 #include <cmath>
 #include <numbers>
 
@@ -11,8 +13,10 @@ double length(const vector &v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * 
 double dot(const vector &a, const vector &b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
 
 // Angle between two vectors in degrees. The cosine is clamped into [-1, 1] so
-// that rounding never pushes acos out of its domain; a NaN cosine (a zero
-// vector) passes the clamp unchanged and yields NaN.
+// that rounding never pushes it out of the arc cosine's domain; a NaN cosine
+// (a zero vector) passes the clamp unchanged and yields NaN. The arc cosine
+// is the library's own, correctly rounded, so the angle has the same bits on
+// every platform.
 double degreesbetween(const vector &a, const vector &b) {
     double c = dot(a, b) / (length(a) * length(b));
     if (c > 1.0) {
@@ -20,7 +24,7 @@ double degreesbetween(const vector &a, const vector &b) {
     } else if (c < -1.0) {
         c = -1.0;
     }
-    return std::acos(c) * 180.0 / std::numbers::pi;
+    return detail::arccos(c) * 180.0 / std::numbers::pi;
 }
 
 } // namespace
