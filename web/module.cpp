@@ -19,11 +19,11 @@ web::viewer &theviewer() {
 render::enginekind kindof(int engine) {
     switch (engine) {
     case 1:
-        return render::enginekind::xz2d;
+        return render::enginekind::engine2d;
     case 2:
-        return render::enginekind::xy2d;
+        return render::enginekind::engine2dxy;
     default:
-        return render::enginekind::xz3d;
+        return render::enginekind::engine3d;
     }
 }
 
