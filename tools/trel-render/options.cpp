@@ -155,7 +155,8 @@ template <class T> T valuenamed(const namedvalues<T> &names, const std::string &
 }
 
 // The options that the command line gives as words of their own syntax, kept
-// as text until it has been read whole; empty where the default stands.
+// as text until it has been read whole. The engine, style, size and up axis
+// start as their defaults' words; an empty view or colour keeps the default.
 struct words {
     std::string engine = "3d";
     std::string style = "solid";

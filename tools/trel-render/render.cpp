@@ -244,18 +244,17 @@ image canvas::depth() const {
     if (engine == nullptr) {
         return out;
     }
-    // clear() fills the plane with fardepth; anything above was drawn.
-    constexpr int cleared = trel::fardepth;
+    // clear() fills the plane with trel::fardepth; anything above was drawn.
     const std::int16_t *zbuf = engine->zbuf;
     const auto at = [zbuf, this](int row, int column) {
         return static_cast<int>(zbuf[static_cast<std::size_t>(row) * stride_ + column]);
     };
-    int nearest = cleared;
+    int nearest = trel::fardepth;
     int farthest = 32767;
     for (int row = 0; row < height_; ++row) {
         for (int column = 0; column < width_; ++column) {
             const int d = at(row, column);
-            if (d > cleared) {
+            if (d > trel::fardepth) {
                 nearest = std::max(nearest, d);
                 farthest = std::min(farthest, d);
             }
@@ -271,8 +270,9 @@ image canvas::depth() const {
     for (int row = 0; row < height_; ++row) {
         for (int column = 0; column < width_; ++column) {
             const int d = at(row, column);
-            out.bytes[k++] =
-                d > cleared ? static_cast<std::uint8_t>(48 + (d - farthest) * 207 / span) : 0;
+            out.bytes[k++] = d > trel::fardepth
+                                 ? static_cast<std::uint8_t>(48 + (d - farthest) * 207 / span)
+                                 : 0;
         }
     }
     return out;
