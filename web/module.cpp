@@ -76,5 +76,8 @@ EMSCRIPTEN_KEEPALIVE const unsigned char *trelweb_frame(int engine, int style, d
 
 EMSCRIPTEN_KEEPALIVE double trelweb_drawms() { return theviewer().drawms(); }
 
+// The largest width and height a picture may have.
+EMSCRIPTEN_KEEPALIVE int trelweb_largestside() { return trel::largestside; }
+
 EMSCRIPTEN_KEEPALIVE const char *trelweb_version() { return trel::version(); }
 }
