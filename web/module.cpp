@@ -19,11 +19,11 @@ web::viewer &theviewer() {
 render::enginekind kindof(int engine) {
     switch (engine) {
     case 1:
-        return render::enginekind::xz2d;
+        return render::enginekind::engine2d;
     case 2:
-        return render::enginekind::xy2d;
+        return render::enginekind::engine2dxy;
     default:
-        return render::enginekind::xz3d;
+        return render::enginekind::engine3d;
     }
 }
 
@@ -75,6 +75,9 @@ EMSCRIPTEN_KEEPALIVE const unsigned char *trelweb_frame(int engine, int style, d
 }
 
 EMSCRIPTEN_KEEPALIVE double trelweb_drawms() { return theviewer().drawms(); }
+
+// The largest width and height a picture may have.
+EMSCRIPTEN_KEEPALIVE int trelweb_largestside() { return trel::largestside; }
 
 EMSCRIPTEN_KEEPALIVE const char *trelweb_version() { return trel::version(); }
 }

@@ -48,11 +48,11 @@ int main(int argc, char **argv) {
 
     const std::string engine = argv[2];
     const std::string style = argv[3];
-    render::enginekind kind = render::enginekind::xz3d;
+    render::enginekind kind = render::enginekind::engine3d;
     if (engine == "2d") {
-        kind = render::enginekind::xz2d;
+        kind = render::enginekind::engine2d;
     } else if (engine == "xy") {
-        kind = render::enginekind::xy2d;
+        kind = render::enginekind::engine2dxy;
     } else if (engine != "3d") {
         return usage("ENGINE must be 3d, 2d or xy");
     }

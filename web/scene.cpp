@@ -147,21 +147,7 @@ const std::uint8_t *viewer::frame(render::enginekind kind, render::drawstyle sty
     drawms_ =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 
-    // engine3d holds red in channel 2, the others in channel 0.
-    const int redshift = kind == render::enginekind::xz3d ? 16 : 0;
-    const int blueshift = 16 - redshift;
-    std::uint8_t *o = rgba_.data();
-    for (int row = 0; row < height; ++row) {
-        const std::uint32_t *line =
-            canvas_->pixels() + static_cast<std::size_t>(row) * canvas_->stride();
-        for (int column = 0; column < width; ++column) {
-            const std::uint32_t w = line[column];
-            o[0] = static_cast<std::uint8_t>(w >> redshift);
-            o[1] = static_cast<std::uint8_t>(w >> 8);
-            o[2] = static_cast<std::uint8_t>(w >> blueshift);
-            o += 4; // alpha stays 255
-        }
-    }
+    canvas_->readrgb(rgba_.data(), 4); // alpha stays 255
     return rgba_.data();
 }
 

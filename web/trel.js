@@ -88,9 +88,10 @@ function say(text, isError = false) {
 // at (on a high-density screen, in device pixels, up to 2048 a side).
 function pictureSize() {
   if (fixedSize) {
-    // The engines draw pictures of up to 4096 pixels a side.
-    return [Math.min(4096, Math.max(1, Number(fixedSize[1]))),
-            Math.min(4096, Math.max(1, Number(fixedSize[2])))];
+    // The engines draw pictures of up to trel::largestside pixels a side.
+    const largest = trel._trelweb_largestside();
+    return [Math.min(largest, Math.max(1, Number(fixedSize[1]))),
+            Math.min(largest, Math.max(1, Number(fixedSize[2])))];
   }
   const box = canvas.getBoundingClientRect();
   const ratio = Math.min(window.devicePixelRatio || 1, 2);

@@ -69,6 +69,16 @@ namespace trel {
 TREL_API const char *version(int &major, int &minor, int &patch);
 TREL_API const char *version();
 
+// The largest width() (the stride) and height an engine accepts; a larger
+// size leaves the engine empty. Also the number of entries in each class's
+// reciprocal table.
+constexpr int largestside = 4096;
+
+// The depth clear writes into every word of engine3d's depth plane (0x8300).
+// Only a strictly greater depth is drawn over it, so after a clear a depth
+// word above fardepth was written by a triangle or a line.
+constexpr std::int16_t fardepth = -32000;
+
 // The interface every engine is driven through. The order of the virtual
 // operations is the calling interface hosts are built against: never reorder.
 // Engines are destroyed through their own class, never through this one.
@@ -84,7 +94,7 @@ class TREL_API engine {
     virtual int height() = 0;
     virtual bool depth() = 0;
     // Every word of the colour plane, padding columns included, becomes the
-    // colour unchanged; engine3d then sets every depth word to -32000.
+    // colour unchanged; engine3d then sets every depth word to fardepth.
     virtual void clear(unsigned long colour) = 0;
     // Draw nothing, in every engine.
     virtual void begin();
@@ -133,7 +143,7 @@ class TREL_API engine {
 #define TREL_ENGINE_STATICS                                                                        \
     static int orgx;                                                                               \
     static int orgy;                                                                               \
-    static int rcptab[4096];                                                                       \
+    static int rcptab[largestside];                                                                \
     static int rcpcount
 
 // X-Z plane, no depth; triangles flat-shaded against a fixed light. A point
@@ -155,8 +165,8 @@ class TREL_API engine2d : public engine {
     // Draws into `buffer` (4 * width() * height() bytes, with the stride
     // width(), not the requested width) when it is not null, else into a
     // block of its own, uninitialised until clear. A borrowed block is never
-    // freed. Sizes beyond 4096 or below 0 leave the engine empty: width() and
-    // height() 0, nothing drawn.
+    // freed. Sizes beyond largestside or below 0 leave the engine empty:
+    // width() and height() 0, nothing drawn.
     engine2d(int width, int height, void *buffer);
     // Copies share the block: both engines draw into the same pixels. A block
     // the engine allocated is freed when the last engine sharing it goes.
@@ -232,7 +242,7 @@ class TREL_API engine2dxy : public engine {
 // the colour plane, then the depth plane. The origin is the middle of the
 // picture; copies share the block as for engine2d.
 //
-// Depth words are signed 16-bit, larger is nearer. clear writes -32000. A
+// Depth words are signed 16-bit, larger is nearer. clear writes fardepth. A
 // triangle corner's depth is -trunc(y), a line point's -10 - trunc(y), so a
 // line lies 10 units behind a face at the same y. A pixel is written only
 // where the new depth is strictly greater: at equal depth the first drawn

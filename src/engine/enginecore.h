@@ -21,6 +21,11 @@
 
 namespace trel::detail {
 
+// The raster layer cannot see the public header; its constants are the ones
+// the header promises.
+static_assert(rcpsize == trel::largestside);
+static_assert(fardepth == trel::fardepth);
+
 // How the three engine classes differ as objects: the bytes a pixel takes in
 // the block (a depth plane after the pixels makes 6), how many rows above the
 // middle of the picture the origin's row sits, and the world plane shown.

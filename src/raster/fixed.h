@@ -36,7 +36,8 @@ inline std::int32_t wrapneg(std::int32_t v) {
 }
 
 // Entries in each engine class's reciprocal table (entry i = 65536 / i, entry
-// 0 = 0), and so the largest width and height an engine accepts.
+// 0 = 0), and so the largest width and height an engine accepts: the public
+// header's trel::largestside, which the engine layer checks it against.
 inline constexpr int rcpsize = 4096;
 
 // Table entry i; an index outside the table reads as 0.

@@ -9,7 +9,9 @@
 namespace trel::detail {
 
 // The depth clear writes, 0x8300: the farthest depth in use. A larger depth
-// is nearer, and only a strictly greater depth replaces a stored one.
+// is nearer, and only a strictly greater depth replaces a stored one. The
+// public header promises it to hosts as trel::fardepth; the engine layer
+// checks that the two agree.
 inline constexpr std::int16_t fardepth = -32000;
 
 struct surface {

@@ -1,10 +1,13 @@
 #include "options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <iostream>
 #include <map>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 #include <trel/trel.h>
@@ -13,8 +16,6 @@
 
 namespace render {
 namespace {
-
-constexpr int largest = 4096; // the largest picture the engines draw
 
 // The whole of `text` as an int, or nothing.
 std::optional<long long> wholenumber(std::string_view text) {
@@ -67,15 +68,15 @@ std::string oneline(std::string text) {
 } // namespace
 
 void parsesize(const std::string &text, int &width, int &height) {
-    const std::string problem =
-        "bad size '" + text + "': expected WIDTHxHEIGHT, each from 1 to " + std::to_string(largest);
+    const std::string problem = "bad size '" + text + "': expected WIDTHxHEIGHT, each from 1 to " +
+                                std::to_string(trel::largestside);
     const std::size_t x = text.find_first_of("xX");
     if (x == std::string::npos) {
         throw failure(problem);
     }
     const auto w = wholenumber(std::string_view(text).substr(0, x));
     const auto h = wholenumber(std::string_view(text).substr(x + 1));
-    if (!w || !h || *w < 1 || *h < 1 || *w > largest || *h > largest) {
+    if (!w || !h || *w < 1 || *h < 1 || *w > trel::largestside || *h > trel::largestside) {
         throw failure(problem);
     }
     width = static_cast<int>(*w);
@@ -127,39 +128,71 @@ rgb parsecolour(const std::string &text) {
     return {byte(0), byte(2), byte(4)};
 }
 
-std::optional<int> parseoptions(int argc, char **argv, options &opts) {
-    CLI::App app{"trel-render: draws a mesh with the trel software rasterizer and writes a PNG.\n"
-                 "With no MESH it draws the Stanford bunny.",
-                 "trel-render"};
+namespace {
+
+// An option with a fixed set of values: the words it accepts, in the order
+// the help lists them, and what each means.
+template <class T> using namedvalues = std::vector<std::pair<std::string, T>>;
+
+const namedvalues<enginekind> enginenames = {
+    {"3d", enginekind::engine3d},
+    {"2d", enginekind::engine2d},
+    {"2dxy", enginekind::engine2dxy},
+};
+const namedvalues<drawstyle> stylenames = {
+    {"solid", drawstyle::solid},
+    {"wire", drawstyle::wire},
+    {"both", drawstyle::both},
+};
+const namedvalues<bool> upnames = {{"y", false}, {"z", true}}; // true: Z up
+
+// The value named `word`, which the option's check has already found among
+// the names.
+template <class T> T valuenamed(const namedvalues<T> &names, const std::string &word) {
+    const auto named = std::find_if(names.begin(), names.end(),
+                                    [&word](const auto &name) { return name.first == word; });
+    return named->second;
+}
+
+// The options that the command line gives as words of their own syntax, kept
+// as text until it has been read whole. The engine, style, size and up axis
+// start as their defaults' words; an empty view or colour keeps the default.
+struct words {
     std::string engine = "3d";
     std::string style = "solid";
-    std::string size = std::to_string(opts.width) + "x" + std::to_string(opts.height);
+    std::string size;
     std::string view;
     std::string colour;
     std::string background;
     std::string edgecolour;
     std::string up = "y";
+};
 
+// Declares every option to CLI11: the plain values straight into `opts`, the
+// others into `text`.
+void declareoptions(CLI::App &app, options &opts, words &text) {
     app.add_option("MESH", opts.mesh,
                    "Mesh to draw: OBJ, STL, PLY, OFF, glTF and whatever else "
                    "assimp reads (default: the bunny)");
-    app.add_option("--engine", engine,
+    app.add_option("--engine", text.engine,
                    "Engine: 3d (shaded, depth-tested), 2d (shaded) or 2dxy "
                    "(unshaded)")
-        ->check(CLI::IsMember({"3d", "2d", "2dxy"}))
+        ->check(CLI::IsMember(enginenames))
         ->capture_default_str();
-    app.add_option("--style", style, "Faces (solid), their outlines (wire) or both")
-        ->check(CLI::IsMember({"solid", "wire", "both"}))
+    app.add_option("--style", text.style, "Faces (solid), their outlines (wire) or both")
+        ->check(CLI::IsMember(stylenames))
         ->capture_default_str();
-    app.add_option("--size", size, "Picture size WIDTHxHEIGHT, at most 4096x4096")
+    const std::string side = std::to_string(trel::largestside);
+    app.add_option("--size", text.size, "Picture size WIDTHxHEIGHT, at most " + side + "x" + side)
         ->capture_default_str();
-    app.add_option("--view", view, "AZIMUTH,ELEVATION in degrees (default -30,15)");
-    app.add_option("--up", up, "The model's up axis: y (OBJ, glTF) or z (common in STL)")
-        ->check(CLI::IsMember({"y", "z"}))
+    app.add_option("--view", text.view, "AZIMUTH,ELEVATION in degrees (default -30,15)");
+    app.add_option("--up", text.up, "The model's up axis: y (OBJ, glTF) or z (common in STL)")
+        ->check(CLI::IsMember(upnames))
         ->capture_default_str();
-    app.add_option("--colour,--color", colour, "Mesh colour, #rrggbb or a name (default #f2d0a6)");
-    app.add_option("--background", background, "Background colour (default #242c3a)");
-    app.add_option("--edge-colour,--edge-color", edgecolour,
+    app.add_option("--colour,--color", text.colour,
+                   "Mesh colour, #rrggbb or a name (default #f2d0a6)");
+    app.add_option("--background", text.background, "Background colour (default #242c3a)");
+    app.add_option("--edge-colour,--edge-color", text.edgecolour,
                    "Outline colour for --style both (default #141414)");
     app.add_option("-o,--output", opts.output,
                    "PNG to write; with --frames, NAME-000.png, NAME-001.png, ...")
@@ -180,44 +213,71 @@ std::optional<int> parseoptions(int argc, char **argv, options &opts) {
     app.add_flag("--stats", opts.stats, "Print triangles, time per frame and Mpixel/s");
     app.set_version_flag("--version", std::string(trel::version()),
                          "Print the trel library version and exit");
+}
 
+// Runs CLI11 over the command line. Returns the status to exit with when the
+// run ends here: 0 after the help or the version (on stdout), 2 after a usage
+// error (on stderr).
+std::optional<int> parsecommandline(CLI::App &app, int argc, char **argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
         if (e.get_exit_code() == 0) {
-            return app.exit(e); // help or version, on stdout
+            return app.exit(e);
         }
         std::cerr << "trel-render: " << oneline(e.what()) << "\n";
         return 2;
     }
+    return std::nullopt;
+}
 
-    opts.engine = engine == "2d" ? enginekind::xz2d
-                                 : (engine == "2dxy" ? enginekind::xy2d : enginekind::xz3d);
-    opts.style =
-        style == "wire" ? drawstyle::wire : (style == "both" ? drawstyle::both : drawstyle::solid);
-    opts.zup = up == "z";
-    parsesize(size, opts.width, opts.height);
-    if (!view.empty()) {
-        parseview(view, opts.azimuth, opts.elevation);
+// Reads the words into `opts`; throws failure at the first that does not
+// parse. An empty word leaves the default.
+void readwords(const words &text, options &opts) {
+    opts.engine = valuenamed(enginenames, text.engine);
+    opts.style = valuenamed(stylenames, text.style);
+    opts.zup = valuenamed(upnames, text.up);
+    parsesize(text.size, opts.width, opts.height);
+    if (!text.view.empty()) {
+        parseview(text.view, opts.azimuth, opts.elevation);
     }
-    if (!colour.empty()) {
-        opts.colour = parsecolour(colour);
-    }
-    if (!background.empty()) {
-        opts.background = parsecolour(background);
-    }
-    if (!edgecolour.empty()) {
-        opts.edgecolour = parsecolour(edgecolour);
-    }
+    const auto readcolour = [](const std::string &word, rgb &colour) {
+        if (!word.empty()) {
+            colour = parsecolour(word);
+        }
+    };
+    readcolour(text.colour, opts.colour);
+    readcolour(text.background, opts.background);
+    readcolour(text.edgecolour, opts.edgecolour);
+}
+
+// Throws failure when the options, each good on its own, do not go together.
+void checkcombination(const options &opts) {
     if (opts.output.empty()) {
         throw failure("the output name is empty");
     }
     if (opts.depth == opts.output) {
         throw failure("the picture and the depth picture would both be '" + opts.output + "'");
     }
-    if (!opts.depth.empty() && opts.engine != enginekind::xz3d) {
+    if (!opts.depth.empty() && opts.engine != enginekind::engine3d) {
         throw failure("--depth needs the 3d engine: only it keeps a depth plane");
     }
+}
+
+} // namespace
+
+std::optional<int> parseoptions(int argc, char **argv, options &opts) {
+    CLI::App app{"trel-render: draws a mesh with the trel software rasterizer and writes a PNG.\n"
+                 "With no MESH it draws the Stanford bunny.",
+                 "trel-render"};
+    words text;
+    text.size = std::to_string(opts.width) + "x" + std::to_string(opts.height);
+    declareoptions(app, opts, text);
+    if (const auto done = parsecommandline(app, argc, argv)) {
+        return done;
+    }
+    readwords(text, opts);
+    checkcombination(opts);
     return std::nullopt;
 }
 

@@ -8,11 +8,12 @@
 
 namespace render {
 
-// Which of the library's engines draws the picture.
+// Which of the library's engines draws the picture, named after its class;
+// --engine chooses it as 3d, 2d or 2dxy.
 enum class enginekind {
-    xz3d, // engine3d: shaded, depth-tested
-    xz2d, // engine2d: shaded, faces painted far to near
-    xy2d, // engine2dxy: unshaded silhouettes, painted far to near
+    engine3d,   // shaded, depth-tested
+    engine2d,   // shaded, faces painted far to near
+    engine2dxy, // unshaded silhouettes, painted far to near
 };
 
 enum class drawstyle { solid, wire, both };
@@ -25,7 +26,7 @@ struct rgb {
 
 struct options {
     std::string mesh; // empty: the default scene
-    enginekind engine = enginekind::xz3d;
+    enginekind engine = enginekind::engine3d;
     drawstyle style = drawstyle::solid;
     int width = 800;
     int height = 600;

@@ -1,7 +1,8 @@
-// The canvas holds its engine in a unique_ptr of the engine's own class, which
-// is the class it is destroyed through; clang warns of any delete of a class
-// with virtual functions and no virtual destructor, inside <memory>, so the
-// warning is turned off before anything includes it.
+// The canvas holds its engine in a std::variant, which destroys it through
+// its own class; clang warns of any destructor call on a class with virtual
+// functions and no virtual destructor, inside <variant>, so the warning is
+// turned off before anything includes it. The canvas's destructor is defined
+// here, so that no other file destroys the variant.
 #if defined(__clang__)
 #pragma clang diagnostic ignored "-Wdelete-non-abstract-non-virtual-dtor"
 #endif
@@ -11,11 +12,15 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <string>
+#include <type_traits>
 
 #include "failure.h"
 
 namespace render {
 namespace {
+
+using triangle = std::array<std::uint32_t, 3>;
 
 // The colour word with red in channel 0, the order engine2d and engine2dxy
 // keep throughout.
@@ -29,80 +34,79 @@ unsigned long colourword(const rgb &c) {
 // stores the word as given) already in that order.
 unsigned long exchanged(const rgb &c) { return colourword({c.b, c.g, c.r}); }
 
-} // namespace
-
-canvas::canvas(enginekind kind, int width, int height)
-    : kind_(kind), width_(width), height_(height) {
+// The engine of `kind`, made in place over a block of its own.
+canvas::engines makeengine(enginekind kind, int width, int height) {
     switch (kind) {
-    case enginekind::xz2d:
-        xz2d_ = std::make_unique<trel::engine2d>(width, height, nullptr);
-        engine_ = xz2d_.get();
-        pixels_ = xz2d_->pixels;
-        break;
-    case enginekind::xy2d:
-        xy2d_ = std::make_unique<trel::engine2dxy>(width, height, nullptr);
-        engine_ = xy2d_.get();
-        pixels_ = xy2d_->pixels;
-        break;
-    case enginekind::xz3d:
-        xz3d_ = std::make_unique<trel::engine3d>(width, height, nullptr);
-        engine_ = xz3d_.get();
-        pixels_ = xz3d_->pixels;
+    case enginekind::engine2d:
+        return canvas::engines{std::in_place_type<trel::engine2d>, width, height, nullptr};
+    case enginekind::engine2dxy:
+        return canvas::engines{std::in_place_type<trel::engine2dxy>, width, height, nullptr};
+    case enginekind::engine3d:
         break;
     }
-    if (engine_->width() < width || engine_->height() != height || pixels_ == nullptr) {
-        throw failure("cannot make a " + std::to_string(width) + "x" + std::to_string(height) +
-                      " picture: out of memory");
-    }
-    stride_ = engine_->width();
+    return canvas::engines{std::in_place_type<trel::engine3d>, width, height, nullptr};
 }
 
-canvas::~canvas() = default;
+// Where the picture puts the world origin: each engine class puts it where
+// its newest construction chose.
+struct origin {
+    int column;
+    int row;
+};
 
-void canvas::draw(const mesh &m, const std::vector<screenpoint> &points, const options &opts) {
-    const bool xy = kind_ == enginekind::xy2d;
-    // Each engine class puts the world origin where its newest construction
-    // chose; world points are the picture positions measured from there.
-    const int orgx = xy ? trel::engine2dxy::orgx
-                        : (kind_ == enginekind::xz2d ? trel::engine2d::orgx : trel::engine3d::orgx);
-    const int orgy = xy ? trel::engine2dxy::orgy
-                        : (kind_ == enginekind::xz2d ? trel::engine2d::orgy : trel::engine3d::orgy);
+origin originof(const canvas::engines &engine) {
+    return std::visit(
+        [](const auto &e) {
+            using E = std::remove_cvref_t<decltype(e)>;
+            return origin{E::orgx, E::orgy};
+        },
+        engine);
+}
 
+// The factor that brings the nearness of every point within the reach of
+// engine3d's depth plane: 1 unless the mesh is deeper than that.
+double depthsqueeze(const std::vector<screenpoint> &points) {
     double deepest = 0.0;
     for (const screenpoint &p : points) {
         deepest = std::max(deepest, std::fabs(p.near));
     }
-    const double squeeze = deepest > depthreach ? depthreach / deepest : 1.0;
+    return deepest > depthreach ? depthreach / deepest : 1.0;
+}
 
-    // The X-Z engines look along +Y, nearer being smaller Y; the X-Y engine
-    // looks down -Z, so there nearer is larger Z.
+// The world points the engine is handed for the placed vertices: the picture
+// positions measured from the engine's origin. The X-Z engines look along +Y,
+// nearer being smaller Y; the X-Y engine looks down -Z, so there nearer is
+// larger Z.
+std::vector<quim::point> worldpoints(const std::vector<screenpoint> &points, origin o,
+                                     bool showsxy) {
+    const double squeeze = depthsqueeze(points);
     std::vector<quim::point> world(points.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
-        const double x = points[i].column - orgx;
-        const double up = orgy - points[i].row;
-        world[i] =
-            xy ? quim::point{x, up, points[i].near} : quim::point{x, -points[i].near * squeeze, up};
+        const double x = points[i].column - o.column;
+        const double up = o.row - points[i].row;
+        world[i] = showsxy ? quim::point{x, up, points[i].near}
+                           : quim::point{x, -points[i].near * squeeze, up};
     }
+    return world;
+}
 
-    const rgb wirecolour = opts.style == drawstyle::both ? opts.edgecolour : opts.colour;
-    const unsigned long face = colourword(opts.colour);
-    const unsigned long edge = colourword(wirecolour);
-    engine_->clear(kind_ == enginekind::xz3d ? exchanged(opts.background)
-                                             : colourword(opts.background));
+// Whether the triangle's corners run counter-clockwise on the picture, whose
+// rows grow downward: whether it faces the viewer.
+bool facesviewer(const std::vector<screenpoint> &points, const triangle &t) {
+    const screenpoint &a = points[t[0]];
+    const screenpoint &b = points[t[1]];
+    const screenpoint &c = points[t[2]];
+    const double cross =
+        (b.column - a.column) * (c.row - a.row) - (b.row - a.row) * (c.column - a.column);
+    return cross < 0.0;
+}
 
-    const bool faces = opts.style != drawstyle::wire;
-    const bool outlines = opts.style != drawstyle::solid;
+// The triangles to draw, by index, in the order to draw them.
+std::vector<std::size_t> drawingorder(const mesh &m, const std::vector<screenpoint> &points,
+                                      bool faces, bool depthtested) {
     std::vector<std::size_t> order(m.triangles.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    const auto towards = [&](std::size_t i) {
-        const screenpoint &a = points[m.triangles[i][0]];
-        const screenpoint &b = points[m.triangles[i][1]];
-        const screenpoint &c = points[m.triangles[i][2]];
-        // Counter-clockwise on the picture, whose rows grow downward.
-        const double cross =
-            (b.column - a.column) * (c.row - a.row) - (b.row - a.row) * (c.column - a.column);
-        return cross < 0.0;
-    };
+    const auto towards = [&](std::size_t i) { return facesviewer(points, m.triangles[i]); };
     if (faces && m.closed) {
         // Faces turned away are hidden behind the others. Leaving them out
         // matters on the outline: there the rasterized edges of a face turned
@@ -110,55 +114,102 @@ void canvas::draw(const mesh &m, const std::vector<screenpoint> &points, const o
         order.erase(std::remove_if(order.begin(), order.end(),
                                    [&towards](std::size_t i) { return !towards(i); }),
                     order.end());
-    } else if (kind_ == enginekind::xz3d) {
+    } else if (depthtested) {
         // On the outline a face turned away lies at the same depth as the
         // visible one beside it; the depth test keeps the first drawn.
         std::stable_partition(order.begin(), order.end(), towards);
     }
-    if (kind_ != enginekind::xz3d) {
+    if (!depthtested) {
         // Without a depth plane, faces are painted from the farthest to the nearest.
         std::vector<double> near(m.triangles.size());
         for (std::size_t i = 0; i < m.triangles.size(); ++i) {
-            const auto &t = m.triangles[i];
+            const triangle &t = m.triangles[i];
             near[i] = points[t[0]].near + points[t[1]].near + points[t[2]].near;
         }
         std::stable_sort(order.begin(), order.end(),
                          [&near](std::size_t a, std::size_t b) { return near[a] < near[b]; });
     }
+    return order;
+}
 
-    // On the 3d engine the outlines in style both go after all faces, lifted
-    // towards the viewer; elsewhere each follows its own face.
-    const bool lift = faces && outlines && kind_ == enginekind::xz3d;
-    const auto outline = [&](const std::array<std::uint32_t, 3> &t) {
-        quim::point loop[4] = {world[t[0]], world[t[1]], world[t[2]], world[t[0]]};
-        if (lift) {
-            for (quim::point &p : loop) {
-                p.y -= outlinelift;
-            }
-        }
-        engine_->line(loop, 4, edge);
-    };
-    for (const std::size_t i : order) {
-        const auto &t = m.triangles[i];
-        if (faces) {
-            // The X-Z engines shade a face by the angle between the normal
-            // (b - a) x (c - a) and their light (1, 1, -1). Meshes wind their
-            // faces counter-clockwise seen from outside, so handing the corners
-            // over as a, c, b turns that normal inward, and the faces lit best
-            // are those looking up, left and towards the viewer.
-            if (xy) {
-                engine_->tri(world[t[0]], world[t[1]], world[t[2]], face);
-            } else {
-                engine_->tri(world[t[0]], world[t[2]], world[t[1]], face);
-            }
-        }
-        if (outlines && !lift) {
-            outline(t);
+// The X-Z engines shade a face by the angle between the normal (b - a) x
+// (c - a) and their light (1, 1, -1). Meshes wind their faces counter-
+// clockwise seen from outside, so handing the corners over as a, c, b turns
+// that normal inward, and the faces lit best are those looking up, left and
+// towards the viewer. The X-Y engine does not shade.
+void drawface(trel::engine &engine, const std::vector<quim::point> &world, const triangle &t,
+              unsigned long colour, bool showsxy) {
+    if (showsxy) {
+        engine.tri(world[t[0]], world[t[1]], world[t[2]], colour);
+    } else {
+        engine.tri(world[t[0]], world[t[2]], world[t[1]], colour);
+    }
+}
+
+// The triangle's outline, closed, moved `lift` depth units towards the
+// viewer of an X-Z engine when lift is not 0.
+void drawoutline(trel::engine &engine, const std::vector<quim::point> &world, const triangle &t,
+                 unsigned long colour, double lift) {
+    quim::point loop[4] = {world[t[0]], world[t[1]], world[t[2]], world[t[0]]};
+    if (lift != 0.0) {
+        for (quim::point &p : loop) {
+            p.y -= lift;
         }
     }
-    if (lift) {
+    engine.line(loop, 4, colour);
+}
+
+} // namespace
+
+canvas::canvas(enginekind kind, int width, int height)
+    : kind_(kind), width_(width), height_(height), engine_(makeengine(kind, width, height)),
+      pixels_(
+          std::visit([](const auto &e) -> const std::uint32_t * { return e.pixels; }, engine_)) {
+    trel::engine &engine = base();
+    if (engine.width() < width || engine.height() != height || pixels_ == nullptr) {
+        throw failure("cannot make a " + std::to_string(width) + "x" + std::to_string(height) +
+                      " picture: out of memory");
+    }
+    stride_ = engine.width();
+}
+
+canvas::~canvas() = default;
+
+trel::engine &canvas::base() {
+    return std::visit([](auto &e) -> trel::engine & { return e; }, engine_);
+}
+
+void canvas::draw(const mesh &m, const std::vector<screenpoint> &points, const options &opts) {
+    const bool depthtested = kind_ == enginekind::engine3d;
+    const bool showsxy = kind_ == enginekind::engine2dxy;
+    const bool faces = opts.style != drawstyle::wire;
+    const bool outlines = opts.style != drawstyle::solid;
+    const unsigned long face = colourword(opts.colour);
+    const unsigned long edge =
+        colourword(opts.style == drawstyle::both ? opts.edgecolour : opts.colour);
+
+    trel::engine &engine = base();
+    const std::vector<quim::point> world = worldpoints(points, originof(engine_), showsxy);
+    const std::vector<std::size_t> order = drawingorder(m, points, faces, depthtested);
+    engine.clear(depthtested ? exchanged(opts.background) : colourword(opts.background));
+    if (faces && outlines && depthtested) {
+        // On the 3d engine the outlines in style both go after all faces,
+        // lifted towards the viewer.
         for (const std::size_t i : order) {
-            outline(m.triangles[i]);
+            drawface(engine, world, m.triangles[i], face, showsxy);
+        }
+        for (const std::size_t i : order) {
+            drawoutline(engine, world, m.triangles[i], edge, outlinelift);
+        }
+        return;
+    }
+    // Elsewhere each outline follows its own face.
+    for (const std::size_t i : order) {
+        if (faces) {
+            drawface(engine, world, m.triangles[i], face, showsxy);
+        }
+        if (outlines) {
+            drawoutline(engine, world, m.triangles[i], edge, 0.0);
         }
     }
 }
@@ -166,39 +217,44 @@ void canvas::draw(const mesh &m, const std::vector<screenpoint> &points, const o
 image canvas::colour() const {
     image out{width_, height_, 3, {}};
     out.bytes.resize(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 3);
-    const int redshift = kind_ == enginekind::xz3d ? 16 : 0;
+    readrgb(out.bytes.data(), 3);
+    return out;
+}
+
+void canvas::readrgb(std::uint8_t *out, std::size_t step) const {
+    // engine3d holds red in channel 2, the others in channel 0.
+    const int redshift = kind_ == enginekind::engine3d ? 16 : 0;
     const int blueshift = 16 - redshift;
-    std::size_t k = 0;
     for (int row = 0; row < height_; ++row) {
         const std::uint32_t *line = pixels_ + static_cast<std::size_t>(row) * stride_;
         for (int column = 0; column < width_; ++column) {
             const std::uint32_t w = line[column];
-            out.bytes[k++] = static_cast<std::uint8_t>(w >> redshift);
-            out.bytes[k++] = static_cast<std::uint8_t>(w >> 8);
-            out.bytes[k++] = static_cast<std::uint8_t>(w >> blueshift);
+            out[0] = static_cast<std::uint8_t>(w >> redshift);
+            out[1] = static_cast<std::uint8_t>(w >> 8);
+            out[2] = static_cast<std::uint8_t>(w >> blueshift);
+            out += step;
         }
     }
-    return out;
 }
 
 image canvas::depth() const {
     image out{width_, height_, 1, {}};
     out.bytes.assign(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_), 0);
-    if (!xz3d_) {
+    const auto *engine = std::get_if<trel::engine3d>(&engine_);
+    if (engine == nullptr) {
         return out;
     }
-    // clear() fills the plane with -32000; anything above was drawn.
-    constexpr int cleared = -32000;
-    const std::int16_t *zbuf = xz3d_->zbuf;
+    // clear() fills the plane with trel::fardepth; anything above was drawn.
+    const std::int16_t *zbuf = engine->zbuf;
     const auto at = [zbuf, this](int row, int column) {
         return static_cast<int>(zbuf[static_cast<std::size_t>(row) * stride_ + column]);
     };
-    int nearest = cleared;
+    int nearest = trel::fardepth;
     int farthest = 32767;
     for (int row = 0; row < height_; ++row) {
         for (int column = 0; column < width_; ++column) {
             const int d = at(row, column);
-            if (d > cleared) {
+            if (d > trel::fardepth) {
                 nearest = std::max(nearest, d);
                 farthest = std::min(farthest, d);
             }
@@ -214,8 +270,9 @@ image canvas::depth() const {
     for (int row = 0; row < height_; ++row) {
         for (int column = 0; column < width_; ++column) {
             const int d = at(row, column);
-            out.bytes[k++] =
-                d > cleared ? static_cast<std::uint8_t>(48 + (d - farthest) * 207 / span) : 0;
+            out.bytes[k++] = d > trel::fardepth
+                                 ? static_cast<std::uint8_t>(48 + (d - farthest) * 207 / span)
+                                 : 0;
         }
     }
     return out;

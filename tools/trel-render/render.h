@@ -3,8 +3,9 @@
 #ifndef TREL_RENDER_RENDER_H
 #define TREL_RENDER_RENDER_H
 
+#include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <variant>
 #include <vector>
 
 #include <trel/trel.h>
@@ -35,6 +36,10 @@ inline constexpr double depthreach = 30000.0;
 
 class canvas {
   public:
+    // The engine itself, held as its own class, which is the class it is
+    // destroyed through (in render.cpp only, see there).
+    using engines = std::variant<trel::engine3d, trel::engine2d, trel::engine2dxy>;
+
     // Throws failure when the engine cannot be made (no memory).
     canvas(enginekind kind, int width, int height);
     ~canvas();
@@ -46,22 +51,21 @@ class canvas {
     void draw(const mesh &m, const std::vector<screenpoint> &points, const options &opts);
 
     image colour() const;
-    // The engine's own pixel block, `stride` words to a row; engine3d keeps
-    // red in channel 2, the others in channel 0.
-    const std::uint32_t *pixels() const { return pixels_; }
-    int stride() const { return stride_; }
+    // Writes the picture as 8-bit red, green and blue into `out`, row by row
+    // without padding, starting a pixel every `step` bytes (3: packed RGB; 4
+    // leaves every fourth byte, an alpha, as it was).
+    void readrgb(std::uint8_t *out, std::size_t step) const;
     enginekind kind() const { return kind_; }
     // The depth plane, near = bright and the background black (3d engine only).
     image depth() const;
 
   private:
+    trel::engine &base();
+
     enginekind kind_;
     int width_;
     int height_;
-    std::unique_ptr<trel::engine2d> xz2d_;
-    std::unique_ptr<trel::engine2dxy> xy2d_;
-    std::unique_ptr<trel::engine3d> xz3d_;
-    trel::engine *engine_ = nullptr;
+    engines engine_;
     const std::uint32_t *pixels_ = nullptr;
     int stride_ = 0;
 };
