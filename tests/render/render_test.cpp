@@ -738,7 +738,8 @@ TEST_F(trelrender, MeshesEndWithinTheirLimits) {
     // A FIFO that nobody writes to: opening it waits for ever.
     ASSERT_EQ(::mkfifo((dir / "waits.obj").c_str(), 0644), 0);
     refused({"waits.obj", "--load-timeout", "0.5"}, "took longer than --load-timeout 0.5 s");
-    write("grid.obj", gridobj(200));
+    // Large enough that parsing it needs more than 64 MiB of address space.
+    write("grid.obj", gridobj(300));
     refused({"grid.obj", "--load-timeout", "0.001"}, "took longer than --load-timeout 0.001 s");
 #if !defined(TREL_RENDER_SANITIZED) // a sanitized program parses under the time limit only
     refused({"grid.obj", "--max-memory", "64"}, "exceeds --max-memory 64 MiB");
