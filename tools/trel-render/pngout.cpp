@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <csetjmp>
 #include <csignal>
@@ -170,11 +171,19 @@ bool topalette(const image &picture, std::vector<std::uint8_t> &indices,
     const std::size_t pixels = static_cast<std::size_t>(picture.width) * picture.height;
     indices.resize(pixels);
     const std::uint8_t *rgb = picture.bytes.data();
+    constexpr bool littleendian = std::endian::native == std::endian::little;
     std::uint32_t last = empty;
     std::uint8_t lastindex = 0;
     for (std::size_t k = 0; k < pixels; ++k, rgb += 3) {
-        const std::uint32_t c = rgb[0] | static_cast<std::uint32_t>(rgb[1]) << 8 |
-                                static_cast<std::uint32_t>(rgb[2]) << 16;
+        // Four bytes at once where a fourth follows; the last pixel by bytes.
+        std::uint32_t c = 0;
+        if (k + 1 < pixels) {
+            std::memcpy(&c, rgb, sizeof c);
+            c = littleendian ? c & 0xFFFFFFU : rgb[0] | rgb[1] << 8 | rgb[2] << 16;
+        } else {
+            c = rgb[0] | static_cast<std::uint32_t>(rgb[1]) << 8 |
+                static_cast<std::uint32_t>(rgb[2]) << 16;
+        }
         if (c != last) {
             std::size_t slot = (c * 0x9E3779B1U) >> 22;
             while (keys[slot] != empty && keys[slot] != c) {
