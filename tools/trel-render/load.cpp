@@ -214,21 +214,33 @@ mesh fromscene(const aiScene *scene, const std::string &name, const std::string 
         throw failure("mesh '" + name + "' has no triangles");
     }
     // Only the vertices that triangles use are kept (and checked): the others
-    // are never drawn and must not widen the fit.
+    // are never drawn and must not widen the fit. They are numbered in the
+    // order the triangles first use them; often (an STL file) that is already
+    // their order, and then they stay where they are.
     constexpr std::uint32_t unused = std::numeric_limits<std::uint32_t>::max();
     std::vector<std::uint32_t> renumber(out.vertices.size(), unused);
-    std::vector<vec3> kept;
-    kept.reserve(out.vertices.size());
+    std::uint32_t used = 0;
+    bool inplace = true;
     for (auto &t : out.triangles) {
         for (std::uint32_t &i : t) {
             if (renumber[i] == unused) {
-                renumber[i] = static_cast<std::uint32_t>(kept.size());
-                kept.push_back(out.vertices[i]);
+                inplace = inplace && i == used;
+                renumber[i] = used++;
             }
             i = renumber[i];
         }
     }
-    out.vertices = std::move(kept);
+    if (inplace) {
+        out.vertices.resize(used);
+    } else {
+        std::vector<vec3> kept(used);
+        for (std::size_t i = 0; i < renumber.size(); ++i) {
+            if (renumber[i] != unused) {
+                kept[renumber[i]] = out.vertices[i];
+            }
+        }
+        out.vertices = std::move(kept);
+    }
     for (const vec3 &v : out.vertices) {
         for (const double c : {v.x, v.y, v.z}) {
             if (std::isnan(c)) {
