@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -540,6 +541,13 @@ void sendfailure(const std::string &message) {
     (void)limits;
 #endif
     std::set_new_handler(outofmemory);
+    // Large blocks come from the heap and stay there when freed, rather than
+    // each being mapped afresh and returned: the parser's file buffer and
+    // scratch then become the joined mesh's arrays without faulting in new
+    // pages, which costs more than the copying on a virtual machine.
+    ::mallopt(M_MMAP_THRESHOLD, 1 << 30);
+    ::mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    ::mallopt(M_TOP_PAD, 16 << 20);
 
     try {
         // The importer and the mesh are never freed: the child exits as soon
