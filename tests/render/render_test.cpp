@@ -494,6 +494,101 @@ TEST_F(trelrender, EveryFormatGivesTheSamePicture) {
     }
 }
 
+// Corners at the same position are one corner whatever else they carry: a
+// binary STL whose facets hold their true normals, and an OBJ giving each face
+// its own normal, are the same closed cube as the plain OBJ, with no specks of
+// hidden faces on the outline.
+TEST_F(trelrender, CornersAtOnePositionAreJoinedWhateverTheirNormals) {
+    std::ostringstream obj, normals;
+    std::string binary(80, ' ');
+    const auto put = [&binary](const void *data, std::size_t n) {
+        binary.append(static_cast<const char *>(data), n);
+    };
+    const std::uint32_t count = 12;
+    put(&count, 4);
+    for (const auto &v : cubevertices) {
+        obj << "v " << v[0] << " " << v[1] << " " << v[2] << "\n";
+        normals << "v " << v[0] << " " << v[1] << " " << v[2] << "\n";
+    }
+    int n = 0;
+    for (const auto &f : cubefaces) {
+        const auto &a = cubevertices[f[0]];
+        const auto &b = cubevertices[f[1]];
+        const auto &c = cubevertices[f[2]];
+        const double u[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]};
+        const double w[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+        const float normal[3] = {static_cast<float>(u[1] * w[2] - u[2] * w[1]) / 4,
+                                 static_cast<float>(u[2] * w[0] - u[0] * w[2]) / 4,
+                                 static_cast<float>(u[0] * w[1] - u[1] * w[0]) / 4};
+        put(normal, sizeof normal);
+        for (const int i : f) {
+            const float corner[3] = {static_cast<float>(cubevertices[i][0]),
+                                     static_cast<float>(cubevertices[i][1]),
+                                     static_cast<float>(cubevertices[i][2])};
+            put(corner, sizeof corner);
+        }
+        const std::uint16_t attributes = 0;
+        put(&attributes, 2);
+        obj << "f " << f[0] + 1 << " " << f[1] + 1 << " " << f[2] + 1 << "\n";
+        normals << "vn " << normal[0] << " " << normal[1] << " " << normal[2] << "\n";
+        ++n;
+        normals << "f " << f[0] + 1 << "//" << n << " " << f[1] + 1 << "//" << n << " " << f[2] + 1
+                << "//" << n << "\n";
+    }
+    write("cube.obj", obj.str());
+    write("normals.stl", binary);
+    write("normals.obj", normals.str());
+    const picture reference = render({"cube.obj", "--size", "200x200", "--view", "-40,25"});
+    EXPECT_GT(covered(reference).covered, 10000);
+    for (const std::string name : {"normals.stl", "normals.obj"}) {
+        SCOPED_TRACE(name);
+        for (const std::string engine : {"3d", "2d"}) {
+            const picture p = render({name, "--size", "200x200", "--view", "-40,25", "--engine",
+                                      engine, "--style", "both"});
+            const picture q = render({"cube.obj", "--size", "200x200", "--view", "-40,25",
+                                      "--engine", engine, "--style", "both"});
+            EXPECT_TRUE(p.bytes == q.bytes) << engine;
+        }
+        EXPECT_TRUE(render({name, "--size", "200x200", "--view", "-40,25"}).bytes ==
+                    reference.bytes);
+    }
+}
+
+// Every frame of a turntable reaches its own file, however the frames are
+// shared out for encoding: a turntable started a step further round draws
+// the same pictures (its views are the same set, so the mesh is placed the
+// same), each one file earlier.
+TEST_F(trelrender, TurntableFramesReachTheirOwnFiles) {
+    constexpr int frames = 12;
+    ASSERT_EQ(run({"--frames", std::to_string(frames), "--size", "160x120", "-o", "a.png",
+                   "--depth", "da.png"})
+                  .status,
+              0);
+    ASSERT_EQ(run({"--frames", std::to_string(frames), "--size", "160x120", "--view", "0,15", "-o",
+                   "b.png", "--depth", "db.png"})
+                  .status,
+              0);
+    const auto name = [](const std::string &stem, int k) {
+        std::string number = std::to_string(k);
+        number.insert(0, 3 - number.size(), '0');
+        return stem + "-" + number + ".png";
+    };
+    std::set<std::uint64_t> distinct;
+    for (int k = 0; k < frames; ++k) {
+        SCOPED_TRACE(k);
+        const picture a = readpng(dir / name("a", (k + 1) % frames));
+        const picture b = readpng(dir / name("b", k));
+        ASSERT_EQ(a.width, 160);
+        EXPECT_TRUE(a.bytes == b.bytes);
+        EXPECT_TRUE(readpng(dir / name("da", (k + 1) % frames)).bytes ==
+                    readpng(dir / name("db", k)).bytes);
+        distinct.insert(pixelhash(a));
+    }
+    EXPECT_EQ(distinct.size(), static_cast<std::size_t>(frames));
+    // Nothing but the pictures is left behind.
+    EXPECT_EQ(files().size(), 4U * frames);
+}
+
 // glTF, with the node's transform applied: the same picture as the stretched
 // cube written out as OBJ.
 TEST_F(trelrender, GltfNodesAreTransformed) {
@@ -711,7 +806,8 @@ TEST_F(trelrender, MeshesEndWithinTheirLimits) {
     // A FIFO that nobody writes to: opening it waits for ever.
     ASSERT_EQ(::mkfifo((dir / "waits.obj").c_str(), 0644), 0);
     refused({"waits.obj", "--load-timeout", "0.5"}, "took longer than --load-timeout 0.5 s");
-    write("grid.obj", gridobj(200));
+    // Large enough that parsing it needs more than 64 MiB of address space.
+    write("grid.obj", gridobj(300));
     refused({"grid.obj", "--load-timeout", "0.001"}, "took longer than --load-timeout 0.001 s");
 #if !defined(TREL_RENDER_SANITIZED) // a sanitized program parses under the time limit only
     refused({"grid.obj", "--max-memory", "64"}, "exceeds --max-memory 64 MiB");

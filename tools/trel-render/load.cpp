@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -36,8 +37,10 @@
 namespace render {
 namespace {
 
-constexpr unsigned importflags = aiProcess_Triangulate | aiProcess_JoinIdenticalVertices |
-                                 aiProcess_SortByPType | aiProcess_ValidateDataStructure;
+// Polygons are cut into triangles; corners are joined by position here rather
+// than by assimp, which also compares normals, texture coordinates and colours
+// the program never reads, at a cost that grows faster than the mesh.
+constexpr unsigned importflags = aiProcess_Triangulate | aiProcess_ValidateDataStructure;
 
 // A message from a parser on one line: control characters become spaces,
 // runs of spaces one, and a very long message is cut short.
@@ -64,14 +67,89 @@ std::string cleanline(std::string_view text) {
     return out;
 }
 
+// The bits of a coordinate, with -0 taken as 0: positions are compared as values.
+std::uint32_t bitsof(float value) {
+    const float v = value == 0.0F ? 0.0F : value;
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+}
+
+// For each vertex of `m`, the number of its position among the mesh's distinct
+// positions, numbered in the order they first appear; `distinct` receives
+// their count. Corners at exactly the same position become one vertex, so that
+// faces meeting there share it. An open-addressed table holds the first vertex
+// at each position seen so far; it doubles whenever it is half full, so time
+// and memory grow with the mesh.
+std::vector<std::uint32_t> weld(const aiMesh &m, std::uint32_t &distinct) {
+    constexpr std::uint32_t empty = std::numeric_limits<std::uint32_t>::max();
+    const auto slotof = [&m](std::uint32_t v, std::size_t mask) {
+        const aiVector3D &p = m.mVertices[v];
+        std::uint64_t h =
+            (static_cast<std::uint64_t>(bitsof(p.x)) << 32 | bitsof(p.y)) * 0x9E3779B97F4A7C15ULL;
+        h = (h ^ (h >> 29) ^ bitsof(p.z)) * 0xBF58476D1CE4E5B9ULL;
+        return static_cast<std::size_t>(h >> 32) & mask;
+    };
+    std::vector<std::uint32_t> table(1024, empty);
+    std::size_t mask = table.size() - 1;
+    std::vector<std::uint32_t> number(m.mNumVertices);
+    distinct = 0;
+    for (std::uint32_t v = 0; v < m.mNumVertices; ++v) {
+        const aiVector3D &p = m.mVertices[v];
+        const std::uint32_t x = bitsof(p.x);
+        const std::uint32_t y = bitsof(p.y);
+        const std::uint32_t z = bitsof(p.z);
+        for (std::size_t slot = slotof(v, mask);; slot = (slot + 1) & mask) {
+            const std::uint32_t u = table[slot];
+            if (u == empty) {
+                table[slot] = v;
+                number[v] = distinct++;
+                break;
+            }
+            const aiVector3D &q = m.mVertices[u];
+            if (bitsof(q.x) == x && bitsof(q.y) == y && bitsof(q.z) == z) {
+                number[v] = number[u];
+                break;
+            }
+        }
+        if (2 * static_cast<std::size_t>(distinct) > table.size()) {
+            std::vector<std::uint32_t> larger(2 * table.size(), empty);
+            mask = larger.size() - 1;
+            for (const std::uint32_t u : table) {
+                if (u != empty) {
+                    std::size_t slot = slotof(u, mask);
+                    while (larger[slot] != empty) {
+                        slot = (slot + 1) & mask;
+                    }
+                    larger[slot] = u;
+                }
+            }
+            table = std::move(larger);
+        }
+    }
+    return number;
+}
+
 // Appends the triangles of one mesh, moved by `transform`.
 void gathermesh(const aiMesh &m, const aiMatrix4x4 &transform, mesh &out) {
-    if (m.mVertices == nullptr ||
-        out.vertices.size() + m.mNumVertices > std::numeric_limits<std::uint32_t>::max()) {
+    if (m.mVertices == nullptr) {
+        return;
+    }
+    std::uint32_t distinct = 0;
+    const std::vector<std::uint32_t> number = weld(m, distinct);
+    if (out.vertices.size() + distinct > std::numeric_limits<std::uint32_t>::max()) {
         return;
     }
     const auto base = static_cast<std::uint32_t>(out.vertices.size());
+    if (out.vertices.capacity() < out.vertices.size() + distinct) {
+        out.vertices.reserve(std::max(out.vertices.size() + distinct, 2 * out.vertices.size()));
+    }
+    std::uint32_t next = 0;
     for (unsigned v = 0; v < m.mNumVertices; ++v) {
+        if (number[v] != next) {
+            continue; // a position already taken
+        }
+        ++next;
         // The transform is applied in doubles: model coordinates can be large.
         const aiVector3D &p = m.mVertices[v];
         const auto row = [&transform, &p](int r) {
@@ -82,6 +160,9 @@ void gathermesh(const aiMesh &m, const aiMatrix4x4 &transform, mesh &out) {
         };
         out.vertices.push_back({row(0), row(1), row(2)});
     }
+    if (out.triangles.empty()) {
+        out.triangles.reserve(m.mNumFaces);
+    }
     for (unsigned f = 0; f < m.mNumFaces; ++f) {
         const aiFace &face = m.mFaces[f];
         if (face.mNumIndices != 3) {
@@ -91,7 +172,7 @@ void gathermesh(const aiMesh &m, const aiMatrix4x4 &transform, mesh &out) {
         const unsigned b = face.mIndices[1];
         const unsigned c = face.mIndices[2];
         if (a < m.mNumVertices && b < m.mNumVertices && c < m.mNumVertices) {
-            out.triangles.push_back({base + a, base + b, base + c});
+            out.triangles.push_back({base + number[a], base + number[b], base + number[c]});
         }
     }
 }
@@ -134,20 +215,33 @@ mesh fromscene(const aiScene *scene, const std::string &name, const std::string 
         throw failure("mesh '" + name + "' has no triangles");
     }
     // Only the vertices that triangles use are kept (and checked): the others
-    // are never drawn and must not widen the fit.
+    // are never drawn and must not widen the fit. They are numbered in the
+    // order the triangles first use them; often (an STL file) that is already
+    // their order, and then they stay where they are.
     constexpr std::uint32_t unused = std::numeric_limits<std::uint32_t>::max();
     std::vector<std::uint32_t> renumber(out.vertices.size(), unused);
-    std::vector<vec3> kept;
+    std::uint32_t used = 0;
+    bool inplace = true;
     for (auto &t : out.triangles) {
         for (std::uint32_t &i : t) {
             if (renumber[i] == unused) {
-                renumber[i] = static_cast<std::uint32_t>(kept.size());
-                kept.push_back(out.vertices[i]);
+                inplace = inplace && i == used;
+                renumber[i] = used++;
             }
             i = renumber[i];
         }
     }
-    out.vertices = std::move(kept);
+    if (inplace) {
+        out.vertices.resize(used);
+    } else {
+        std::vector<vec3> kept(used);
+        for (std::size_t i = 0; i < renumber.size(); ++i) {
+            if (renumber[i] != unused) {
+                kept[renumber[i]] = out.vertices[i];
+            }
+        }
+        out.vertices = std::move(kept);
+    }
     for (const vec3 &v : out.vertices) {
         for (const double c : {v.x, v.y, v.z}) {
             if (std::isnan(c)) {
@@ -447,6 +541,13 @@ void sendfailure(const std::string &message) {
     (void)limits;
 #endif
     std::set_new_handler(outofmemory);
+    // Large blocks come from the heap and stay there when freed, rather than
+    // each being mapped afresh and returned: the parser's file buffer and
+    // scratch then become the joined mesh's arrays without faulting in new
+    // pages, which costs more than the copying on a virtual machine.
+    ::mallopt(M_MMAP_THRESHOLD, 1 << 30);
+    ::mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    ::mallopt(M_TOP_PAD, 16 << 20);
 
     try {
         // The importer and the mesh are never freed: the child exits as soon

@@ -1,8 +1,10 @@
 // Kept apart from the assimp loader so that the web page, which reads its
 // meshes in the browser, orients them with the same code.
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "mesh.h"
 
@@ -10,23 +12,50 @@ namespace render {
 
 void orient(mesh &m) {
     m.closed = false;
-    // Each directed edge must appear once, and its reverse once.
-    std::unordered_map<std::uint64_t, int> edges;
-    const auto key = [](std::uint32_t a, std::uint32_t b) {
-        return (static_cast<std::uint64_t>(a) << 32) | b;
-    };
+    // Each directed edge must appear once, and its reverse once. The edges are
+    // grouped by the corner they leave (ends[start[a]] ... ends[start[a + 1] - 1]
+    // are where the edges from a arrive), each group sorted: a repeated edge is
+    // then two equal neighbours, and a reverse is found by a binary search.
+    // Time and memory grow with the mesh (a few bytes an edge), unlike a map.
+    const std::size_t count = m.vertices.size();
+    std::vector<std::size_t> start(count + 2, 0);
     for (const auto &t : m.triangles) {
-        for (int i = 0; i < 3; ++i) {
-            if (++edges[key(t[i], t[(i + 1) % 3])] > 1) {
+        for (const std::uint32_t i : t) {
+            if (i >= count) {
                 return;
             }
+            ++start[i + 2];
         }
     }
-    for (const auto &[edge, count] : edges) {
-        const auto a = static_cast<std::uint32_t>(edge >> 32);
-        const auto b = static_cast<std::uint32_t>(edge & 0xFFFFFFFFU);
-        if (edges.find(key(b, a)) == edges.end()) {
+    for (std::size_t a = 2; a < start.size(); ++a) {
+        start[a] += start[a - 1];
+    }
+    // start[a + 1] is now where a's group begins; filling moves it to its end,
+    // which is where a + 1's group begins.
+    std::vector<std::uint32_t> ends(3 * m.triangles.size());
+    for (const auto &t : m.triangles) {
+        for (int i = 0; i < 3; ++i) {
+            ends[start[t[i] + 1]++] = t[(i + 1) % 3];
+        }
+    }
+    const auto group = [&](std::uint32_t a) {
+        return std::pair{ends.begin() + static_cast<std::ptrdiff_t>(start[a]),
+                         ends.begin() + static_cast<std::ptrdiff_t>(start[a + 1])};
+    };
+    for (std::uint32_t a = 0; a < count; ++a) {
+        const auto [first, last] = group(a);
+        std::sort(first, last);
+        if (std::adjacent_find(first, last) != last) {
             return;
+        }
+    }
+    for (std::uint32_t a = 0; a < count; ++a) {
+        const auto [first, last] = group(a);
+        for (auto b = first; b != last; ++b) {
+            const auto [back, backend] = group(*b);
+            if (!std::binary_search(back, backend, a)) {
+                return;
+            }
         }
     }
     // Six times the enclosed volume, positive when the faces wind

@@ -7,7 +7,12 @@
 #ifndef TREL_RENDER_PNGOUT_H
 #define TREL_RENDER_PNGOUT_H
 
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "render.h"
@@ -27,31 +32,55 @@ void checkwritable(const std::string &path);
 // however each is spelt. "-" is standard output, which must not be a terminal.
 void checkoutputs(const std::vector<std::string> &paths, const std::string &mesh);
 
+// Pictures are encoded by worker threads while the caller draws the next
+// ones: add() hands a picture over and returns, waiting only while a few
+// pictures per worker are already queued, so memory stays bounded.
 class pngset {
   public:
-    pngset() = default;
+    // `workers` threads encode (0: one per processor core).
+    explicit pngset(unsigned workers = 0);
     pngset(const pngset &) = delete;
     pngset &operator=(const pngset &) = delete;
-    // Removes every file written but not committed.
+    // Stops the workers and removes every file written but not committed.
     ~pngset();
 
-    // Writes `picture` to a temporary file beside `path` (to memory for "-").
-    // Throws failure.
-    void add(const std::string &path, const image &picture);
-    // Writes the picture for standard output, then renames every temporary
-    // file to its destination. Throws failure, and then leaves none of the
-    // temporary files behind.
+    // Creates a temporary file beside `path` (or, for "-", keeps the PNG in
+    // memory) and queues `picture` to be encoded into it. Throws failure, for
+    // this picture or for an earlier one whose encoding failed.
+    void add(const std::string &path, image picture);
+    // Waits for every picture, writes the one for standard output, then
+    // renames every temporary file to its destination. Throws failure, and
+    // then leaves none of the temporary files behind.
     void commit();
 
   private:
     struct pending {
         std::string temporary;            // empty for standard output
         std::string path;                 // the file written: a symbolic link's target
+        std::string shown;                // the name given, for messages
         std::vector<unsigned char> bytes; // the PNG for standard output
+        int fd = -1;                      // the temporary file until it is written
+        std::string problem;              // why it could not be written
         bool renamed = false;
         temporaryfile *signalled = nullptr; // its entry for the signal handler
     };
-    std::vector<pending> files_;
+    struct job {
+        pending *file;
+        image picture;
+    };
+    void work();
+    void finish(); // waits for the queue to empty and the workers to end
+    void throwfailed();
+
+    std::deque<pending> files_; // a deque: workers hold pointers into it
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<job> queue_;
+    std::vector<std::thread> workers_;
+    unsigned wanted_ = 1;
+    std::size_t busy_ = 0;
+    bool stopping_ = false;
+    bool failed_ = false;
 };
 
 } // namespace render
