@@ -735,15 +735,19 @@ mesh loadmesh(const std::string &path, const loadlimits &limits) {
                        (said.empty() ? std::string() : ": " + said));
     };
 
+    // Reads exactly `size` bytes from the child, or throws what stopped it.
+    const auto readall = [&](void *into, std::size_t size) {
+        switch (pipes.read(into, size)) {
+        case childpipes::outcome::late:
+            throw late();
+        case childpipes::outcome::ended:
+            throw ended();
+        case childpipes::outcome::complete:
+            break;
+        }
+    };
     record r;
-    switch (pipes.read(&r, sizeof r)) {
-    case childpipes::outcome::late:
-        throw late();
-    case childpipes::outcome::ended:
-        throw ended();
-    case childpipes::outcome::complete:
-        break;
-    }
+    readall(&r, sizeof r);
     const std::uint64_t limitbytes = limits.memorymib << 20;
     if (r.kind == memoryrecord) {
         ::waitpid(pid, nullptr, 0);
@@ -773,14 +777,7 @@ mesh loadmesh(const std::string &path, const loadlimits &limits) {
     for (const auto &[into, size] :
          {std::pair<void *, std::size_t>{m.vertices.data(), m.vertices.size() * sizeof(vec3)},
           {m.triangles.data(), m.triangles.size() * sizeof(m.triangles.front())}}) {
-        switch (pipes.read(into, size)) {
-        case childpipes::outcome::late:
-            throw late();
-        case childpipes::outcome::ended:
-            throw ended();
-        case childpipes::outcome::complete:
-            break;
-        }
+        readall(into, size);
     }
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
