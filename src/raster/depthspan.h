@@ -59,15 +59,30 @@ void depthspansse2(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed st
         _mm_andnot_si128(_mm_cmplt_epi16(lane, _mm_set1_epi16(static_cast<short>(shift))),
                          _mm_cmplt_epi16(lane, _mm_set1_epi16(static_cast<short>(shift + n))));
     const __m128i pass = _mm_and_si128(_mm_cmpgt_epi16(d, old), inside);
-    if (_mm_movemask_epi8(pass) == 0) {
+    const int mask = _mm_movemask_epi8(pass);
+    if (mask == 0) {
         return;
     }
     const auto select = [](__m128i m, __m128i a, __m128i b) {
         return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, b));
     };
-    const __m128i colour = _mm_set1_epi32(static_cast<int>(word));
-    auto *pp = reinterpret_cast<__m128i *>(prow + start);
     _mm_storeu_si128(zp, select(pass, d, old));
+    const __m128i colour = _mm_set1_epi32(static_cast<int>(word));
+    if (mask == _mm_movemask_epi8(inside)) {
+        // Every pixel of the span passes: its words are stored, and the
+        // pixels around it are neither read nor written.
+        std::uint32_t *p = prow + left;
+        if (n < 4) {
+            p[0] = word;
+            p[n >> 1] = word;
+            p[n - 1] = word;
+        } else {
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(p), colour);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(p + n - 4), colour);
+        }
+        return;
+    }
+    auto *pp = reinterpret_cast<__m128i *>(prow + start);
     _mm_storeu_si128(pp, select(_mm_unpacklo_epi16(pass, pass), colour, _mm_loadu_si128(pp)));
     _mm_storeu_si128(pp + 1,
                      select(_mm_unpackhi_epi16(pass, pass), colour, _mm_loadu_si128(pp + 1)));

@@ -358,29 +358,32 @@ namespace {
 
 // A triangle whose every span is known to lie inside the picture: the rows
 // are walked by pointer, and no span is limited.
+// Everything in it is a copy: the planes are written through pointers that
+// the compiler must assume may reach the caller's surface, so values read
+// from there would be read again after every store.
 template <bool Depth> struct rows {
-    const surface &s;
-    std::uint32_t word;
     std::uint32_t *prow;
     std::int16_t *zrow;
+    int stride;
+    std::uint32_t word;
 
-    rows(const surface &surf, std::uint32_t w, int y) : s(surf), word(w) {
+    rows(const surface &s, std::uint32_t w, int y) : stride(s.stride), word(w) {
         const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(y) * s.stride;
         prow = s.pixels + off;
         zrow = Depth ? s.zbuf + off : nullptr;
     }
 
-    void next() {
-        prow += s.stride;
+    [[gnu::always_inline]] void next() {
+        prow += stride;
         if constexpr (Depth) {
-            zrow += s.stride;
+            zrow += stride;
         }
     }
 
     // count + 1 pixels (count >= 0) from column left.
-    [[gnu::always_inline]] void span(int left, int count, fixed z, fixed step) {
+    [[gnu::always_inline]] void span(int left, int count, fixed z, fixed step) const {
         if constexpr (Depth) {
-            depthrun(prow, zrow, s.stride, left, count + 1, z, step, word);
+            depthrun(prow, zrow, stride, left, count + 1, z, step, word);
         } else {
             flatrun(prow + left, count + 1, word);
         }
@@ -419,8 +422,9 @@ bool fastgeneral(const surface &s, const fillvertex &t1, const fillvertex &t2, c
     fixed zs = zl;
     const fixed zsl = Depth ? times(wrapdiff(t3.d, t1.d), r13) : 0;
     fixed zss = Depth ? times(wrapdiff(t2.d, t1.d), r12) : 0;
+    const int x1 = t1.x; // a copy, for the reason rows gives
     rows<Depth> r(s, word, t1.y);
-    r.span(t1.x, 0, zl, 0);
+    r.span(x1, 0, zl, 0);
     fixed ss = s12;
     const auto row = [&] {
         r.next();
@@ -440,7 +444,7 @@ bool fastgeneral(const surface &s, const fillvertex &t1, const fillvertex &t2, c
             const fixed zr = shortleft ? zl : zs;
             step = times(whole(zr - z), rcp[count]);
         }
-        r.span(t1.x + left, count, z, step);
+        r.span(x1 + left, count, z, step);
     };
     for (int i = 0; i < dy12; ++i) {
         row();
@@ -469,6 +473,7 @@ void fastflattop(const surface &s, const fillvertex &t1, const fillvertex &t2, c
     const fillvertex &tl = leftis23 ? t2 : t1;
     const fillvertex &tr = leftis23 ? t1 : t2;
     const int width = tr.x - tl.x;
+    const int x0 = tl.x; // a copy, for the reason rows gives
     rows<Depth> r(s, word, t1.y);
     fixed zl = 0;
     fixed zr = 0;
@@ -479,9 +484,9 @@ void fastflattop(const surface &s, const fillvertex &t1, const fillvertex &t2, c
         zr = depthseed(tr.d);
         zsl = times(wrapdiff(t3.d, tl.d), r13);
         zsr = times(wrapdiff(t3.d, tr.d), r13);
-        r.span(tl.x, width, zl, times(wrapdiff(tr.d, tl.d), rcp[width]));
+        r.span(x0, width, zl, times(wrapdiff(tr.d, tl.d), rcp[width]));
     } else {
-        r.span(tl.x, width, 0, 0);
+        r.span(x0, width, 0, 0);
     }
     const fixed sl = times(t3.x - tl.x, r13);
     const fixed sr = times(t3.x - tr.x, r13);
@@ -501,7 +506,7 @@ void fastflattop(const surface &s, const fillvertex &t1, const fillvertex &t2, c
             zr += zsr;
             step = times(whole(zr - zl), m < 0 ? 0 : rcp[count]);
         }
-        r.span(tl.x + whole(xl), count, zl, step);
+        r.span(x0 + whole(xl), count, zl, step);
     }
 }
 
