@@ -383,7 +383,16 @@ template <bool Depth> struct rows {
     // count + 1 pixels (count >= 0) from column left.
     [[gnu::always_inline]] void span(int left, int count, fixed z, fixed step) const {
         if constexpr (Depth) {
-            depthrun(prow, zrow, stride, left, count + 1, z, step, word);
+#if defined(__SSE2__)
+            // Rows are at least eight wide here (fastfill).
+            if (count < 8) {
+                depthblocksse2(prow, zrow, stride, left, count + 1, z, step, word);
+            } else {
+                depthspansse2(prow + left, zrow + left, count + 1, z, step, word);
+            }
+#else
+            depthspanscalar(prow + left, zrow + left, count + 1, z, step, word);
+#endif
         } else {
             flatrun(prow + left, count + 1, word);
         }
@@ -524,7 +533,8 @@ void fastfill(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std
     // Vertices outside the picture, or a picture taller than the table, go
     // the careful way, which limits every span.
     const bool inside = t1.y >= 0 && t3.y < s.rows && s.rows <= rcpsize && s.stride <= rcpsize &&
-                        column(s, t1.x) && column(s, t2.x) && column(s, t3.x);
+                        (!Depth || blockrows(s.stride)) && column(s, t1.x) && column(s, t2.x) &&
+                        column(s, t3.x);
     if (inside) {
         if (t1.y < t2.y) {
             if (fastgeneral<Depth>(s, t1, t2, t3, word)) {
