@@ -193,13 +193,14 @@ void checkfastfill(FuzzedDataProvider &in) {
     int width = 0;
     int height = 0;
     decodepicture(in, width, height);
-    fillvertex v[3] = {};
     const bool outside = in.ConsumeIntegralInRange<int>(0, 15) == 0;
+    fillvertex v[3] = {};
+    for (fillvertex &t : v) {
+        t.d = in.ConsumeIntegralInRange<int>(-300, 300);
+    }
     for (int i = 0; i < 3; ++i) {
-        const fillvertex &prev = v[i == 0 ? 2 : i - 1];
-        v[i].x = decodeinside(in, width, prev.x);
-        v[i].y = decodeinside(in, height, prev.y);
-        v[i].d = in.ConsumeIntegralInRange<int>(-300, 300);
+        v[i].x = decodeinside(in, width, v[(i + 2) % 3].x);
+        v[i].y = decodeinside(in, height, v[(i + 2) % 3].y);
     }
     if (outside) {
         v[0].x += in.ConsumeBool() ? width : -in.ConsumeIntegralInRange<int>(1, 3);
@@ -811,24 +812,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     case 5:
         checkshade(in);
         break;
-    default:
+    default: {
         // The quicker paths' checks share the last selector with the lines,
         // so that the seeds of the others keep their meaning.
-        switch (in.ConsumeIntegralInRange<int>(0, 3)) {
-        case 0:
-            checkfastfill(in);
-            break;
-        case 1:
-            checkrun(in);
-            break;
-        case 2:
-            checkinside(in);
-            break;
-        default:
-            checkline(in);
-            break;
-        }
+        using check = void (*)(FuzzedDataProvider &);
+        static constexpr check checks[] = {checkfastfill, checkrun, checkinside, checkline};
+        checks[in.ConsumeIntegralInRange<std::size_t>(0, std::size(checks) - 1)](in);
         break;
+    }
     }
     return 0;
 }

@@ -287,9 +287,9 @@ void fillflattop(const surface &s, const fillvertex &t1, const fillvertex &t2, c
     }
 }
 
-template <bool Depth>
-void fill(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word) {
-    // Order by row with strict comparisons: vertices on one row keep their order.
+// Orders the vertices by row with strict comparisons: vertices on one row
+// keep their order.
+void orderbyrow(fillvertex &t1, fillvertex &t2, fillvertex &t3) {
     if (t1.y > t2.y) {
         std::swap(t1, t2);
     }
@@ -299,6 +299,11 @@ void fill(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::ui
     if (t2.y > t3.y) {
         std::swap(t2, t3);
     }
+}
+
+template <bool Depth>
+void fill(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word) {
+    orderbyrow(t1, t2, t3);
     if (t1.y < t2.y) {
         fillgeneral<Depth>(s, t1, t2, t3, word);
     } else {
@@ -521,15 +526,7 @@ void fastflattop(const surface &s, const fillvertex &t1, const fillvertex &t2, c
 
 template <bool Depth>
 void fastfill(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word) {
-    if (t1.y > t2.y) {
-        std::swap(t1, t2);
-    }
-    if (t1.y > t3.y) {
-        std::swap(t1, t3);
-    }
-    if (t2.y > t3.y) {
-        std::swap(t2, t3);
-    }
+    orderbyrow(t1, t2, t3);
     // Vertices outside the picture, or a picture taller than the table, go
     // the careful way, which limits every span.
     const bool inside = t1.y >= 0 && t3.y < s.rows && s.rows <= rcpsize && s.stride <= rcpsize &&
