@@ -54,13 +54,10 @@ void depthspansse2(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed st
     const __m128i d = _mm_packs_epi32(_mm_srai_epi32(lo, 16), _mm_srai_epi32(hi, 16));
     auto *zp = reinterpret_cast<__m128i *>(zrow + start);
     const __m128i old = _mm_loadu_si128(zp);
-    // Lanes below k are the eight words from firstlanes + 8 - k.
-    alignas(16) static constexpr std::int16_t firstlanes[16] = {-1, -1, -1, -1, -1, -1, -1, -1,
-                                                                0,  0,  0,  0,  0,  0,  0,  0};
-    const auto below = [](int k) {
-        return _mm_loadu_si128(reinterpret_cast<const __m128i *>(firstlanes + 8 - k));
-    };
-    const __m128i inside = _mm_andnot_si128(below(shift), below(shift + n));
+    const __m128i lane = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m128i inside =
+        _mm_andnot_si128(_mm_cmplt_epi16(lane, _mm_set1_epi16(static_cast<short>(shift))),
+                         _mm_cmplt_epi16(lane, _mm_set1_epi16(static_cast<short>(shift + n))));
     const __m128i pass = _mm_and_si128(_mm_cmpgt_epi16(d, old), inside);
     const int mask = _mm_movemask_epi8(pass);
     if (mask == 0) {
@@ -91,17 +88,6 @@ void depthspansse2(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed st
                      select(_mm_unpackhi_epi16(pass, pass), colour, _mm_loadu_si128(pp + 1)));
 }
 #endif
-
-// Whether rows this wide can take every short span as one block of eight
-// (depthblocksse2) where the target has that form; true where it has not.
-inline bool blockrows(int width) {
-#if defined(__SSE2__)
-    return width >= 8;
-#else
-    (void)width;
-    return true;
-#endif
-}
 
 // The n pixels from column `left` of a row `width` pixels wide that starts at
 // prow and zrow: what depthspanscalar writes there. A short span on a row of

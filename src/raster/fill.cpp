@@ -289,7 +289,7 @@ void fillflattop(const surface &s, const fillvertex &t1, const fillvertex &t2, c
 
 // Orders the vertices by row with strict comparisons: vertices on one row
 // keep their order.
-void orderbyrow(fillvertex &t1, fillvertex &t2, fillvertex &t3) {
+[[gnu::always_inline]] inline void orderbyrow(fillvertex &t1, fillvertex &t2, fillvertex &t3) {
     if (t1.y > t2.y) {
         std::swap(t1, t2);
     }
@@ -388,16 +388,7 @@ template <bool Depth> struct rows {
     // count + 1 pixels (count >= 0) from column left.
     [[gnu::always_inline]] void span(int left, int count, fixed z, fixed step) const {
         if constexpr (Depth) {
-#if defined(__SSE2__)
-            // Rows are at least eight wide here (fastfill).
-            if (count < 8) {
-                depthblocksse2(prow, zrow, stride, left, count + 1, z, step, word);
-            } else {
-                depthspansse2(prow + left, zrow + left, count + 1, z, step, word);
-            }
-#else
-            depthspanscalar(prow + left, zrow + left, count + 1, z, step, word);
-#endif
+            depthrun(prow, zrow, stride, left, count + 1, z, step, word);
         } else {
             flatrun(prow + left, count + 1, word);
         }
@@ -530,8 +521,7 @@ void fastfill(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std
     // Vertices outside the picture, or a picture taller than the table, go
     // the careful way, which limits every span.
     const bool inside = t1.y >= 0 && t3.y < s.rows && s.rows <= rcpsize && s.stride <= rcpsize &&
-                        (!Depth || blockrows(s.stride)) && column(s, t1.x) && column(s, t2.x) &&
-                        column(s, t3.x);
+                        column(s, t1.x) && column(s, t2.x) && column(s, t3.x);
     if (inside) {
         if (t1.y < t2.y) {
             if (fastgeneral<Depth>(s, t1, t2, t3, word)) {

@@ -1,7 +1,6 @@
 #include "triangle.h"
 
 #include <algorithm>
-#include <cmath>
 #include <utility>
 
 #include "../clip/clip.h"
@@ -232,45 +231,9 @@ void clipxy(const surface &s, const projected (&tri)[3], const quim::point &p1,
 
 } // namespace
 
-namespace {
-
-// Coordinates smaller than 2^30 in size are finite, lie well inside the
-// clamp of toint and truncate to the same integer by a plain conversion. A
-// triangle whose coordinates are all that small, and whose projected corners
-// all lie inside the picture, is filled at once; true when it was.
-bool drawsmall(const surface &s, origin o, view v, const quim::point &p1, const quim::point &p2,
-               const quim::point &p3, unsigned long colour, trimode mode) {
-    const quim::point *const ps[3] = {&p1, &p2, &p3};
-    // Every engine refuses a triangle with any coordinate not finite, the
-    // one it does not draw with too.
-    const bool attribute = v == view::xz;
-    bool small = true;
-    for (const quim::point *p : ps) {
-        small = small & (std::fabs(p->x) < 0x1p30) & (std::fabs(p->y) < 0x1p30) &
-                (std::fabs(p->z) < 0x1p30);
-    }
-    if (!small) {
-        return false;
-    }
-    projected tri[3];
-    for (int i = 0; i < 3; ++i) {
-        const quim::point &p = *ps[i];
-        const double up = attribute ? p.z : p.y;
-        tri[i] = {o.x + static_cast<std::int64_t>(p.x), o.y - static_cast<std::int64_t>(up),
-                  attribute ? static_cast<std::int64_t>(p.y) : 0};
-    }
-    if (!inside(s, tri)) {
-        return false;
-    }
-    drawinside(s, tri, p1, p2, p3, colour, mode);
-    return true;
-}
-
-} // namespace
-
 void trianglexz(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
                 const quim::point &p3, unsigned long colour, trimode mode) {
-    if (drawsmall(s, o, view::xz, p1, p2, p3, colour, mode) || !drawable(s, p1, p2, p3, view::xz)) {
+    if (!drawable(s, p1, p2, p3, view::xz)) {
         return;
     }
     // Each vertex is projected once.
@@ -295,8 +258,7 @@ void trianglexzclipped(const surface &s, origin o, const quim::point &p1, const 
 
 void trianglexy(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
                 const quim::point &p3, unsigned long colour) {
-    if (drawsmall(s, o, view::xy, p1, p2, p3, colour, trimode::plain) ||
-        !drawable(s, p1, p2, p3, view::xy)) {
+    if (!drawable(s, p1, p2, p3, view::xy)) {
         return;
     }
     const projected tri[3] = {project(p1, o, view::xy, false), project(p2, o, view::xy, false),
