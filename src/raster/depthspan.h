@@ -68,20 +68,6 @@ void depthspansse2(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed st
     };
     _mm_storeu_si128(zp, select(pass, d, old));
     const __m128i colour = _mm_set1_epi32(static_cast<int>(word));
-    if (mask == _mm_movemask_epi8(inside)) {
-        // Every pixel of the span passes: its words are stored, and the
-        // pixels around it are neither read nor written.
-        std::uint32_t *p = prow + left;
-        if (n < 4) {
-            p[0] = word;
-            p[n >> 1] = word;
-            p[n - 1] = word;
-        } else {
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(p), colour);
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(p + n - 4), colour);
-        }
-        return;
-    }
     auto *pp = reinterpret_cast<__m128i *>(prow + start);
     _mm_storeu_si128(pp, select(_mm_unpacklo_epi16(pass, pass), colour, _mm_loadu_si128(pp)));
     _mm_storeu_si128(pp + 1,
