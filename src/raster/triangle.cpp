@@ -229,16 +229,28 @@ void clipxy(const surface &s, const projected (&tri)[3], const quim::point &p1,
     drawclipped(s, poly, tri, p1, p2, p3, colour, trimode::plain);
 }
 
+// Projects each corner once, the attribute along on the X-Z engines. False,
+// projecting nothing, when the triangle cannot be drawn at all.
+bool projectcorners(const surface &s, origin o, view v, const quim::point &p1,
+                    const quim::point &p2, const quim::point &p3, projected (&tri)[3]) {
+    if (!drawable(s, p1, p2, p3, v)) {
+        return false;
+    }
+    const bool attribute = v == view::xz;
+    tri[0] = project(p1, o, v, attribute);
+    tri[1] = project(p2, o, v, attribute);
+    tri[2] = project(p3, o, v, attribute);
+    return true;
+}
+
 } // namespace
 
 void trianglexz(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
                 const quim::point &p3, unsigned long colour, trimode mode) {
-    if (!drawable(s, p1, p2, p3, view::xz)) {
+    projected tri[3];
+    if (!projectcorners(s, o, view::xz, p1, p2, p3, tri)) {
         return;
     }
-    // Each vertex is projected once.
-    const projected tri[3] = {project(p1, o, view::xz, true), project(p2, o, view::xz, true),
-                              project(p3, o, view::xz, true)};
     if (inside(s, tri)) {
         drawinside(s, tri, p1, p2, p3, colour, mode);
     } else {
@@ -248,21 +260,18 @@ void trianglexz(const surface &s, origin o, const quim::point &p1, const quim::p
 
 void trianglexzclipped(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
                        const quim::point &p3, unsigned long colour, trimode mode) {
-    if (!drawable(s, p1, p2, p3, view::xz)) {
-        return;
+    projected tri[3];
+    if (projectcorners(s, o, view::xz, p1, p2, p3, tri)) {
+        clipxz(s, tri, p1, p2, p3, colour, mode);
     }
-    const projected tri[3] = {project(p1, o, view::xz, true), project(p2, o, view::xz, true),
-                              project(p3, o, view::xz, true)};
-    clipxz(s, tri, p1, p2, p3, colour, mode);
 }
 
 void trianglexy(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
                 const quim::point &p3, unsigned long colour) {
-    if (!drawable(s, p1, p2, p3, view::xy)) {
+    projected tri[3];
+    if (!projectcorners(s, o, view::xy, p1, p2, p3, tri)) {
         return;
     }
-    const projected tri[3] = {project(p1, o, view::xy, false), project(p2, o, view::xy, false),
-                              project(p3, o, view::xy, false)};
     if (inside(s, tri)) {
         drawinside(s, tri, p1, p2, p3, colour, trimode::plain);
     } else {
@@ -272,12 +281,10 @@ void trianglexy(const surface &s, origin o, const quim::point &p1, const quim::p
 
 void trianglexyclipped(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
                        const quim::point &p3, unsigned long colour) {
-    if (!drawable(s, p1, p2, p3, view::xy)) {
-        return;
+    projected tri[3];
+    if (projectcorners(s, o, view::xy, p1, p2, p3, tri)) {
+        clipxy(s, tri, p1, p2, p3, colour);
     }
-    const projected tri[3] = {project(p1, o, view::xy, false), project(p2, o, view::xy, false),
-                              project(p3, o, view::xy, false)};
-    clipxy(s, tri, p1, p2, p3, colour);
 }
 
 } // namespace trel::detail
