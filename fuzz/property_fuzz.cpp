@@ -11,7 +11,11 @@
 //     of the closed form of its 16.16 stepper, and the depth-tested line the
 //     same pixels with the depths of that closed form;
 //   - every vector form of the depth span writes the same words as the
-//     scalar form;
+//     scalar form, the one-block form of short spans over the whole row;
+//   - filltri and filltriz write the same words and depths as the reference
+//     forms that limit every span, over any stored pixels and depths;
+//   - the triangle setups fill a triangle inside the picture directly and
+//     write what the long way through the clipper and the corners writes;
 //   - the flat-shaded and the depth engine draw the same pixels for the same
 //     triangles and lines whenever every depth passes;
 //   - the intensity's table path gives the level the geometry library's
@@ -35,6 +39,7 @@
 #include "raster/fixed.h"
 #include "raster/line.h"
 #include "raster/shade.h"
+#include "raster/triangle.h"
 #include "values.h"
 #include <trel/trel.h>
 
@@ -179,6 +184,62 @@ void checkfill(FuzzedDataProvider &in) {
     }
 }
 
+// filltri and filltriz against their reference forms: any three vertices
+// inside the picture (now and then one a little outside, which both must
+// leave to the careful way), over stored pixels and depths near the
+// triangle's own, so that some pixels pass and some fail. Both planes carry
+// guard words after them.
+void checkfastfill(FuzzedDataProvider &in) {
+    int width = 0;
+    int height = 0;
+    decodepicture(in, width, height);
+    const bool outside = in.ConsumeIntegralInRange<int>(0, 15) == 0;
+    fillvertex v[3] = {};
+    for (fillvertex &t : v) {
+        t.d = in.ConsumeIntegralInRange<int>(-300, 300);
+    }
+    for (int i = 0; i < 3; ++i) {
+        v[i].x = decodeinside(in, width, v[(i + 2) % 3].x);
+        v[i].y = decodeinside(in, height, v[(i + 2) % 3].y);
+    }
+    if (outside) {
+        v[0].x += in.ConsumeBool() ? width : -in.ConsumeIntegralInRange<int>(1, 3);
+    }
+    const auto count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    constexpr std::size_t guardwords = 16;
+    std::vector<std::uint32_t> px(count + guardwords, 0xDEADBEEFU);
+    std::vector<std::int16_t> zb(count + guardwords, 0x5A5A);
+    const int mode = in.ConsumeIntegralInRange<int>(0, 2);
+    for (std::size_t i = 0; i < count; ++i) {
+        px[i] = static_cast<std::uint32_t>(i) * 0x9E3779B9U;
+        zb[i] = static_cast<std::int16_t>(mode == 0   ? -32000
+                                          : mode == 1 ? in.ConsumeIntegralInRange<int>(-320, 320)
+                                                      : 32767);
+    }
+    std::vector<std::uint32_t> refpx = px;
+    std::vector<std::int16_t> refzb = zb;
+    const int *rcp = reciprocals();
+    const bool depth = in.ConsumeBool();
+    const std::uint32_t word = in.ConsumeIntegral<std::uint32_t>();
+    if (depth) {
+        trel::detail::filltriz(surface{px.data(), zb.data(), width, height, rcp}, v[0], v[1], v[2],
+                               word);
+        trel::detail::filltrizreference(surface{refpx.data(), refzb.data(), width, height, rcp},
+                                        v[0], v[1], v[2], word);
+    } else {
+        trel::detail::filltri(surface{px.data(), nullptr, width, height, rcp}, v[0], v[1], v[2],
+                              word);
+        trel::detail::filltrireference(surface{refpx.data(), nullptr, width, height, rcp}, v[0],
+                                       v[1], v[2], word);
+    }
+    if (px != refpx || zb != refzb) {
+        std::fprintf(stderr, "picture %d x %d, %s, vertices (%d %d %d) (%d %d %d) (%d %d %d)\n",
+                     width, height, depth ? "depth" : "flat", v[0].x, v[0].y, v[0].d, v[1].x,
+                     v[1].y, v[1].d, v[2].x, v[2].y, v[2].d);
+        fail("the filler and its reference form differ");
+    }
+}
+
 // --- Depth spans --------------------------------------------------------------
 
 // Every vector form of the depth span writes the same words as the scalar
@@ -237,6 +298,94 @@ void checkspan(FuzzedDataProvider &in) {
 #else
     (void)in;
 #endif
+}
+
+// The one-block form of a short depth span against the scalar form over a
+// whole row: the span's words as the scalar form writes them, and every other
+// word of the row as it was.
+void checkrun(FuzzedDataProvider &in) {
+    const int width = in.ConsumeIntegralInRange<int>(1, 40);
+    const int n = in.ConsumeIntegralInRange<int>(1, std::min(width, 12));
+    const int left = in.ConsumeBool() ? width - n : in.ConsumeIntegralInRange<int>(0, width - n);
+    const auto z = in.ConsumeIntegral<std::uint32_t>();
+    const auto step = in.ConsumeBool()
+                          ? in.ConsumeIntegral<std::uint32_t>()
+                          : static_cast<std::uint32_t>(in.ConsumeIntegralInRange<int>(-1024, 1024));
+    const std::uint32_t word = in.ConsumeIntegral<std::uint32_t>();
+    const auto size = static_cast<std::size_t>(width);
+    std::vector<std::uint32_t> px(size);
+    std::vector<std::int16_t> zb(size);
+    const int mode = in.ConsumeIntegralInRange<int>(0, 2);
+    std::uint32_t acc = z - static_cast<std::uint32_t>(left) * step;
+    for (std::size_t i = 0; i < size; ++i) {
+        px[i] = static_cast<std::uint32_t>(i) * 0x9E3779B9U;
+        zb[i] = static_cast<std::int16_t>(
+            mode == 0   ? -32768
+            : mode == 1 ? trel::detail::whole(acc) + in.ConsumeIntegralInRange<int>(-1, 1)
+                        : static_cast<std::int16_t>(in.ConsumeIntegral<std::uint16_t>()));
+        acc += step;
+    }
+    std::vector<std::uint32_t> refpx = px;
+    std::vector<std::int16_t> refzb = zb;
+    trel::detail::depthspanscalar(refpx.data() + left, refzb.data() + left, n, z, step, word);
+    trel::detail::depthrun(px.data(), zb.data(), width, left, n, z, step, word);
+    if (px != refpx || zb != refzb) {
+        std::fprintf(stderr, "row of %d, span of %d from %d, z %08x, step %08x\n", width, n, left,
+                     z, step);
+        fail("the short depth span differs from the scalar one");
+    }
+}
+
+// A triangle whose corners all lie inside the picture is filled directly by
+// the setups; the long way (every edge through the clipper, the corners
+// tested, the polygon completed) must write the same pixels and depths, on
+// every engine's setup. Corners mostly inside, sometimes on or over an edge.
+void checkinside(FuzzedDataProvider &in) {
+    const int width = 4 * in.ConsumeIntegralInRange<int>(1, 16);
+    const int height = in.ConsumeIntegralInRange<int>(1, 64);
+    const trel::detail::origin o{width / 2, height / 2};
+    quim::point p[3];
+    for (quim::point &q : p) {
+        // Whole and fractional world units, from just outside to just inside.
+        q.x = in.ConsumeIntegralInRange<int>(-4 * (width / 2 + 2), 4 * (width / 2 + 2)) / 4.0;
+        q.y = in.ConsumeIntegralInRange<int>(-4 * (height / 2 + 2), 4 * (height / 2 + 2)) / 4.0;
+        q.z = in.ConsumeIntegralInRange<int>(-4 * (height / 2 + 2), 4 * (height / 2 + 2)) / 4.0;
+    }
+    const int mode = in.ConsumeIntegralInRange<int>(0, 3);
+    const unsigned long colour = in.ConsumeIntegral<unsigned long>();
+    const auto count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    std::vector<std::uint32_t> px(count, 0x11111111U);
+    std::vector<std::int16_t> zb(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        zb[i] = static_cast<std::int16_t>(in.ConsumeIntegralInRange<int>(-64, 64));
+    }
+    std::vector<std::uint32_t> refpx = px;
+    std::vector<std::int16_t> refzb = zb;
+    const int *rcp = reciprocals();
+    const surface fast{px.data(), mode == 2 ? zb.data() : nullptr, width, height, rcp};
+    const surface slow{refpx.data(), mode == 2 ? refzb.data() : nullptr, width, height, rcp};
+    using trel::detail::trimode;
+    switch (mode) {
+    case 0:
+    case 1:
+    case 2: {
+        const trimode m = mode == 0 ? trimode::plain : mode == 1 ? trimode::shaded : trimode::depth;
+        trel::detail::trianglexz(fast, o, p[0], p[1], p[2], colour, m);
+        trel::detail::trianglexzclipped(slow, o, p[0], p[1], p[2], colour, m);
+        break;
+    }
+    default:
+        trel::detail::trianglexy(fast, o, p[0], p[1], p[2], colour);
+        trel::detail::trianglexyclipped(slow, o, p[0], p[1], p[2], colour);
+        break;
+    }
+    if (px != refpx || zb != refzb) {
+        std::fprintf(stderr, "picture %d x %d, mode %d\n", width, height, mode);
+        for (const quim::point &q : p) {
+            std::fprintf(stderr, "  (%.17g, %.17g, %.17g)\n", q.x, q.y, q.z);
+        }
+        fail("a triangle inside the picture is filled otherwise than the long way fills it");
+    }
 }
 
 // --- Clipping -----------------------------------------------------------------
@@ -663,9 +812,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     case 5:
         checkshade(in);
         break;
-    default:
-        checkline(in);
+    default: {
+        // The quicker paths' checks share the last selector with the lines,
+        // so that the seeds of the others keep their meaning.
+        using check = void (*)(FuzzedDataProvider &);
+        static constexpr check checks[] = {checkfastfill, checkrun, checkinside, checkline};
+        checks[in.ConsumeIntegralInRange<std::size_t>(0, std::size(checks) - 1)](in);
         break;
+    }
     }
     return 0;
 }

@@ -208,6 +208,160 @@ TEST(DepthSpan, VectorFormWritesWhatTheScalarFormWrites) {
 #endif
 }
 
+// The quicker forms of the fillers (spans walked without limits for
+// triangles inside the picture, short depth spans as one block) write exactly
+// the words and depths of the reference forms, which limit every span: over
+// random triangles with stored depths that let some pixels pass and some fail,
+// and over the triangles whose lower half overshoots past either side border.
+TEST(FillTri, QuickerFormsWriteWhatTheReferenceFormsWrite) {
+    std::mt19937 random(29);
+    const auto between = [&random](int lo, int hi) {
+        return std::uniform_int_distribution<int>(lo, hi)(random);
+    };
+    struct shape {
+        int w;
+        int h;
+        std::array<fillvertex, 3> t;
+    };
+    std::vector<shape> shapes = {
+        {640, 99, {{{639, 0, 0}, {39, 97, 50}, {639, 98, 9}}}},
+        {640, 99, {{{0, 0, 0}, {600, 97, 50}, {0, 98, 9}}}},
+        {640, 480, {{{0, 0, 5}, {600, 479, -5}, {0, 479, 0}}}},
+        {12, 12, {{{11, 0, 3}, {0, 11, 3}, {11, 11, 3}}}},
+        {5, 9, {{{4, 8, 0}, {0, 0, 100}, {4, 0, -100}}}},
+    };
+    for (int i = 0; i < 400; ++i) {
+        const int w = between(1, 48);
+        const int h = between(1, 48);
+        shape sh{w, h, {}};
+        for (auto &v : sh.t) {
+            v = {between(0, w - 1), between(0, h - 1), between(-200, 200)};
+        }
+        if (i % 4 == 0) { // small triangles, the common case
+            for (int k = 1; k < 3; ++k) {
+                sh.t[k].x = std::clamp(sh.t[0].x + between(-5, 5), 0, w - 1);
+                sh.t[k].y = std::clamp(sh.t[0].y + between(-5, 5), 0, h - 1);
+            }
+        }
+        shapes.push_back(sh);
+    }
+    for (const shape &sh : shapes) {
+        for (const bool depth : {false, true}) {
+            picture quick(sh.w, sh.h);
+            picture reference(sh.w, sh.h);
+            for (std::size_t i = 0; i < quick.z.size(); ++i) {
+                quick.z[i] = reference.z[i] = static_cast<std::int16_t>(between(-220, 220));
+                quick.block.words()[i] = reference.block.words()[i] = static_cast<std::uint32_t>(i);
+            }
+            const auto &[a, b, c] = sh.t;
+            if (depth) {
+                trel::detail::filltriz(quick.surface(), a, b, c, 0xC0FFEEU);
+                trel::detail::filltrizreference(reference.surface(), a, b, c, 0xC0FFEEU);
+            } else {
+                trel::detail::filltri(quick.surface(), a, b, c, 0xC0FFEEU);
+                trel::detail::filltrireference(reference.surface(), a, b, c, 0xC0FFEEU);
+            }
+            const auto words = [](picture &p) {
+                return std::vector<std::uint32_t>(p.block.words(),
+                                                  p.block.words() + p.block.size());
+            };
+            ASSERT_TRUE(quick.block.intact());
+            ASSERT_EQ(words(quick), words(reference))
+                << (depth ? "depth" : "flat") << " " << sh.w << "x" << sh.h << " (" << a.x << ","
+                << a.y << ") (" << b.x << "," << b.y << ") (" << c.x << "," << c.y << ")";
+            ASSERT_EQ(quick.z, reference.z);
+        }
+    }
+}
+
+// A short depth span is tested and written as one block of eight columns
+// inside its row, shifted left where the span ends near the row's end: the
+// span's words are what the scalar form writes, and every other word of the
+// row stays as it was, for every length up to eight at every place in rows of
+// eight to twenty columns.
+TEST(DepthSpan, ShortSpanBlockTouchesOnlyItsSpan) {
+    using trel::detail::fixed;
+    std::mt19937 random(31);
+    const auto between = [&random](int lo, int hi) {
+        return std::uniform_int_distribution<int>(lo, hi)(random);
+    };
+    for (int width = 8; width <= 20; ++width) {
+        for (int n = 1; n <= 8; ++n) {
+            for (int left = 0; left + n <= width; ++left) {
+                for (int round = 0; round < 3; ++round) {
+                    const auto size = static_cast<std::size_t>(width);
+                    std::vector<std::int16_t> zb(size);
+                    std::vector<std::uint32_t> px(size);
+                    for (std::size_t i = 0; i < size; ++i) {
+                        zb[i] = static_cast<std::int16_t>(round == 0 ? -32000 : between(-40, 40));
+                        px[i] = static_cast<std::uint32_t>(between(0, 1 << 30));
+                    }
+                    const fixed z = trel::detail::depthseed(between(-40, 40));
+                    const auto step = static_cast<fixed>(between(-8 * 65536, 8 * 65536));
+                    std::vector<std::int16_t> scalarzb = zb;
+                    std::vector<std::uint32_t> scalarpx = px;
+                    trel::detail::depthspanscalar(scalarpx.data() + left, scalarzb.data() + left, n,
+                                                  z, step, 0xC0FFEEU);
+                    trel::detail::depthrun(px.data(), zb.data(), width, left, n, z, step,
+                                           0xC0FFEEU);
+                    ASSERT_EQ(zb, scalarzb) << width << " " << n << " " << left;
+                    ASSERT_EQ(px, scalarpx) << width << " " << n << " " << left;
+                }
+            }
+        }
+    }
+}
+
+// A triangle whose corners all lie inside the picture is filled without the
+// clipper; the long way writes the same pixels and depths, on all three
+// setups, for triangles inside, touching the last column and row, and
+// reaching out of the picture.
+TEST(Triangle, InsideTrianglesSkipTheClipperWithoutChangingAPixel) {
+    using trel::detail::trimode;
+    std::mt19937 random(37);
+    const auto between = [&random](int lo, int hi) {
+        return std::uniform_int_distribution<int>(lo, hi)(random);
+    };
+    constexpr int w = 24;
+    constexpr int h = 20;
+    const trel::detail::origin o{w / 2, h / 2};
+    int inside = 0;
+    for (int i = 0; i < 600; ++i) {
+        quim::point p[3];
+        for (quim::point &q : p) {
+            q = {between(-52, 52) / 4.0, between(-48, 48) / 4.0, between(-48, 48) / 4.0};
+        }
+        const int mode = i % 4;
+        picture quick(w, h);
+        picture reference(w, h);
+        for (std::size_t k = 0; k < quick.z.size(); ++k) {
+            quick.z[k] = reference.z[k] = static_cast<std::int16_t>(between(-12, 12));
+        }
+        if (mode == 3) {
+            trel::detail::trianglexy(quick.surface(), o, p[0], p[1], p[2], 0x123456);
+            trel::detail::trianglexyclipped(reference.surface(), o, p[0], p[1], p[2], 0x123456);
+        } else {
+            const trimode m = mode == 0   ? trimode::plain
+                              : mode == 1 ? trimode::shaded
+                                          : trimode::depth;
+            trel::detail::trianglexz(quick.surface(), o, p[0], p[1], p[2], 0x123456, m);
+            trel::detail::trianglexzclipped(reference.surface(), o, p[0], p[1], p[2], 0x123456, m);
+        }
+        const bool in = std::all_of(p, p + 3, [&](const quim::point &q) {
+            const double up = mode == 3 ? q.y : q.z;
+            const long x = o.x + static_cast<long>(q.x);
+            const long y = o.y - static_cast<long>(up);
+            return x >= 0 && x < w && y >= 0 && y < h;
+        });
+        inside += in ? 1 : 0;
+        ASSERT_TRUE(std::equal(quick.block.words(), quick.block.words() + quick.block.size(),
+                               reference.block.words()))
+            << "case " << i;
+        ASSERT_EQ(quick.z, reference.z) << "case " << i;
+    }
+    EXPECT_GT(inside, 100); // the quick path was taken often
+}
+
 TEST(Polygon, AngularOrderAboutTheCentroid) {
     trel::detail::polygon square;
     square.n = 4;

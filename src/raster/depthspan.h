@@ -4,7 +4,12 @@
 #ifndef TREL_RASTER_DEPTHSPAN_H
 #define TREL_RASTER_DEPTHSPAN_H
 
+#include <algorithm>
 #include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "fixed.h"
 
@@ -20,7 +25,74 @@ void depthspanscalar(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed 
 // The same, eight pixels at a time.
 void depthspansse2(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed step,
                    std::uint32_t word);
+
+// The accumulators z + i * step of lanes 0 to 3 and 4 to 7.
+[[gnu::always_inline]] inline void depthlanes(fixed z, fixed step, __m128i &lo, __m128i &hi) {
+    const __m128i s = _mm_set1_epi32(static_cast<int>(step));
+    // 0, s, s, s, then running sums: 0, s, 2s, 3s.
+    __m128i ramp = _mm_slli_si128(s, 4);
+    ramp = _mm_add_epi32(ramp, _mm_slli_si128(ramp, 4));
+    ramp = _mm_add_epi32(ramp, _mm_slli_si128(ramp, 8));
+    lo = _mm_add_epi32(_mm_set1_epi32(static_cast<int>(z)), ramp);
+    hi = _mm_add_epi32(lo, _mm_slli_epi32(s, 2));
+}
+
+// A span of one to eight pixels from column `left` of a row `width` pixels
+// wide (at least eight) that starts at prow and zrow, as one block of eight
+// columns inside the row: the block starts at the span's first column, or
+// ends at the row's last column when the span lies nearer the end than that.
+// Lanes outside the span and lanes that fail the test are stored back as they
+// were read; the block never leaves the row.
+[[gnu::always_inline]] inline void depthblocksse2(std::uint32_t *prow, std::int16_t *zrow,
+                                                  int width, int left, int n, fixed z, fixed step,
+                                                  std::uint32_t word) {
+    const int start = std::min(left, width - 8);
+    const int shift = left - start;
+    __m128i lo;
+    __m128i hi;
+    depthlanes(z - static_cast<fixed>(shift) * step, step, lo, hi);
+    const __m128i d = _mm_packs_epi32(_mm_srai_epi32(lo, 16), _mm_srai_epi32(hi, 16));
+    auto *zp = reinterpret_cast<__m128i *>(zrow + start);
+    const __m128i old = _mm_loadu_si128(zp);
+    const __m128i lane = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m128i inside =
+        _mm_andnot_si128(_mm_cmplt_epi16(lane, _mm_set1_epi16(static_cast<short>(shift))),
+                         _mm_cmplt_epi16(lane, _mm_set1_epi16(static_cast<short>(shift + n))));
+    const __m128i pass = _mm_and_si128(_mm_cmpgt_epi16(d, old), inside);
+    const int mask = _mm_movemask_epi8(pass);
+    if (mask == 0) {
+        return;
+    }
+    const auto select = [](__m128i m, __m128i a, __m128i b) {
+        return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, b));
+    };
+    _mm_storeu_si128(zp, select(pass, d, old));
+    const __m128i colour = _mm_set1_epi32(static_cast<int>(word));
+    auto *pp = reinterpret_cast<__m128i *>(prow + start);
+    _mm_storeu_si128(pp, select(_mm_unpacklo_epi16(pass, pass), colour, _mm_loadu_si128(pp)));
+    _mm_storeu_si128(pp + 1,
+                     select(_mm_unpackhi_epi16(pass, pass), colour, _mm_loadu_si128(pp + 1)));
+}
 #endif
+
+// The n pixels from column `left` of a row `width` pixels wide that starts at
+// prow and zrow: what depthspanscalar writes there. A short span on a row of
+// eight or more pixels is one block of eight (depthblocksse2), which may read
+// and store back unchanged words of the same row outside the span.
+[[gnu::always_inline]] inline void depthrun(std::uint32_t *prow, std::int16_t *zrow, int width,
+                                            int left, int n, fixed z, fixed step,
+                                            std::uint32_t word) {
+#if defined(__SSE2__)
+    if (n <= 8 && width >= 8) {
+        depthblocksse2(prow, zrow, width, left, n, z, step, word);
+    } else {
+        depthspansse2(prow + left, zrow + left, n, z, step, word);
+    }
+#else
+    (void)width;
+    depthspanscalar(prow + left, zrow + left, n, z, step, word);
+#endif
+}
 
 // The form the filler uses.
 inline void depthspan(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed step,

@@ -287,9 +287,9 @@ void fillflattop(const surface &s, const fillvertex &t1, const fillvertex &t2, c
     }
 }
 
-template <bool Depth>
-void fill(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word) {
-    // Order by row with strict comparisons: vertices on one row keep their order.
+// Orders the vertices by row with strict comparisons: vertices on one row
+// keep their order.
+[[gnu::always_inline]] inline void orderbyrow(fillvertex &t1, fillvertex &t2, fillvertex &t3) {
     if (t1.y > t2.y) {
         std::swap(t1, t2);
     }
@@ -299,6 +299,11 @@ void fill(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::ui
     if (t2.y > t3.y) {
         std::swap(t2, t3);
     }
+}
+
+template <bool Depth>
+void fill(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word) {
+    orderbyrow(t1, t2, t3);
     if (t1.y < t2.y) {
         fillgeneral<Depth>(s, t1, t2, t3, word);
     } else {
@@ -308,12 +313,236 @@ void fill(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::ui
 
 } // namespace
 
-void filltri(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word) {
+void filltrireference(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3,
+                      std::uint32_t word) {
     fill<false>(s, t1, t2, t3, word);
 }
 
-void filltriz(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word) {
+void filltrizreference(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3,
+                       std::uint32_t word) {
     fill<true>(s, t1, t2, t3, word);
+}
+
+namespace {
+
+// The n words from p, all set to `word`, each stored exactly once or, where
+// two stores overlap, twice with the same word; nothing outside them.
+[[gnu::always_inline]] inline void flatrun(std::uint32_t *p, int n, std::uint32_t word) {
+#if defined(__SSE2__)
+    if (n < 4) {
+        // One to three words: the first, the middle and the last.
+        p[0] = word;
+        p[n >> 1] = word;
+        p[n - 1] = word;
+        return;
+    }
+    const __m128i colour = _mm_set1_epi32(static_cast<int>(word));
+    auto *q = reinterpret_cast<__m128i *>(p);
+    auto *last = reinterpret_cast<__m128i *>(p + n - 4);
+    if (n <= 8) {
+        _mm_storeu_si128(q, colour);
+        _mm_storeu_si128(last, colour);
+        return;
+    }
+    if (n >= 160) {
+        stringstore(p, static_cast<std::size_t>(n), word);
+        return;
+    }
+    for (int i = 0; i + 4 < n; i += 4) {
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(p + i), colour);
+    }
+    _mm_storeu_si128(last, colour);
+#else
+    if (n >= 160) {
+        stringstore(p, static_cast<std::size_t>(n), word);
+    } else {
+        std::fill_n(p, n, word);
+    }
+#endif
+}
+
+// A triangle whose every span is known to lie inside the picture: the rows
+// are walked by pointer, and no span is limited.
+// Everything in it is a copy: the planes are written through pointers that
+// the compiler must assume may reach the caller's surface, so values read
+// from there would be read again after every store.
+template <bool Depth> struct rows {
+    std::uint32_t *prow;
+    std::int16_t *zrow;
+    int stride;
+    std::uint32_t word;
+
+    rows(const surface &s, std::uint32_t w, int y) : stride(s.stride), word(w) {
+        const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(y) * s.stride;
+        prow = s.pixels + off;
+        zrow = Depth ? s.zbuf + off : nullptr;
+    }
+
+    [[gnu::always_inline]] void next() {
+        prow += stride;
+        if constexpr (Depth) {
+            zrow += stride;
+        }
+    }
+
+    // count + 1 pixels (count >= 0) from column left.
+    [[gnu::always_inline]] void span(int left, int count, fixed z, fixed step) const {
+        if constexpr (Depth) {
+            depthrun(prow, zrow, stride, left, count + 1, z, step, word);
+        } else {
+            flatrun(prow + left, count + 1, word);
+        }
+    }
+};
+
+// Whether a column lies inside the picture.
+bool column(const surface &s, int x) {
+    return static_cast<unsigned>(x) < static_cast<unsigned>(s.stride);
+}
+
+// The general case as fillgeneral draws it, for a triangle inside the
+// picture; false, drawing nothing, when the short edge's lower half would
+// leave the picture, which only its last row can show (the edges are
+// straight, so each half's extreme columns lie on its first and last rows,
+// and the other rows of both edges stay between the vertices' columns).
+template <bool Depth>
+bool fastgeneral(const surface &s, const fillvertex &t1, const fillvertex &t2, const fillvertex &t3,
+                 std::uint32_t word) {
+    const int dy12 = t2.y - t1.y;
+    const int dy23 = t3.y - t2.y;
+    const int *rcp = s.rcp;
+    const int r12 = rcp[dy12];
+    const int r13 = rcp[t3.y - t1.y];
+    const int r23 = rcp[dy23];
+    const fixed sl = times(t3.x - t1.x, r13);
+    const fixed s12 = times(t2.x - t1.x, r12);
+    const fixed s23 = times(t3.x - t2.x, r23);
+    fixed xs = fixedseed + s12 * static_cast<fixed>(dy12);
+    if (!column(s, t1.x + whole(xs + s23 * static_cast<fixed>(dy23)))) {
+        return false;
+    }
+    xs = fixedseed;
+    fixed xl = fixedseed;
+    fixed zl = depthseed(t1.d);
+    fixed zs = zl;
+    const fixed zsl = Depth ? times(wrapdiff(t3.d, t1.d), r13) : 0;
+    fixed zss = Depth ? times(wrapdiff(t2.d, t1.d), r12) : 0;
+    const int x1 = t1.x; // a copy, for the reason rows gives
+    rows<Depth> r(s, word, t1.y);
+    r.span(x1, 0, zl, 0);
+    fixed ss = s12;
+    const auto row = [&] {
+        r.next();
+        xs += ss;
+        xl += sl;
+        const bool shortleft = static_cast<std::int32_t>(xs) < static_cast<std::int32_t>(xl);
+        const fixed lx = shortleft ? xs : xl;
+        const fixed rx = shortleft ? xl : xs;
+        const int left = whole(lx);
+        const int count = whole(rx) - left;
+        fixed z = 0;
+        fixed step = 0;
+        if constexpr (Depth) {
+            zs += zss;
+            zl += zsl;
+            z = shortleft ? zs : zl;
+            const fixed zr = shortleft ? zl : zs;
+            step = times(whole(zr - z), rcp[count]);
+        }
+        r.span(x1 + left, count, z, step);
+    };
+    for (int i = 0; i < dy12; ++i) {
+        row();
+    }
+    ss = s23;
+    if constexpr (Depth) {
+        zs = depthseed(t2.d);
+        zss = times(wrapdiff(t3.d, t2.d), r23);
+    }
+    for (int i = 0; i < dy23; ++i) {
+        row();
+    }
+    return true;
+}
+
+// The flat top as fillflattop draws it, for a triangle inside the picture:
+// both edges run from the top row to the bottom vertex, so every span lies
+// between the vertices' columns.
+template <bool Depth>
+void fastflattop(const surface &s, const fillvertex &t1, const fillvertex &t2, const fillvertex &t3,
+                 std::uint32_t word) {
+    const int *rcp = s.rcp;
+    const int dy = t3.y - t1.y;
+    const int r13 = rcp[dy];
+    const bool leftis23 = t2.x < t1.x;
+    const fillvertex &tl = leftis23 ? t2 : t1;
+    const fillvertex &tr = leftis23 ? t1 : t2;
+    const int width = tr.x - tl.x;
+    const int x0 = tl.x; // a copy, for the reason rows gives
+    rows<Depth> r(s, word, t1.y);
+    fixed zl = 0;
+    fixed zr = 0;
+    fixed zsl = 0;
+    fixed zsr = 0;
+    if constexpr (Depth) {
+        zl = depthseed(tl.d);
+        zr = depthseed(tr.d);
+        zsl = times(wrapdiff(t3.d, tl.d), r13);
+        zsr = times(wrapdiff(t3.d, tr.d), r13);
+        r.span(x0, width, zl, times(wrapdiff(tr.d, tl.d), rcp[width]));
+    } else {
+        r.span(x0, width, 0, 0);
+    }
+    const fixed sl = times(t3.x - tl.x, r13);
+    const fixed sr = times(t3.x - tr.x, r13);
+    fixed xl = fixedseed;
+    fixed xr = fixedseed;
+    for (int i = 0; i < dy; ++i) {
+        r.next();
+        xl += sl;
+        xr += sr;
+        // A span never shorter than one pixel; a negative count reads the
+        // table as 0, so the depth step is 0.
+        const int m = whole(xr - xl) + width;
+        const int count = std::max(m, 0);
+        fixed step = 0;
+        if constexpr (Depth) {
+            zl += zsl;
+            zr += zsr;
+            step = times(whole(zr - zl), m < 0 ? 0 : rcp[count]);
+        }
+        r.span(x0 + whole(xl), count, zl, step);
+    }
+}
+
+template <bool Depth>
+void fastfill(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word) {
+    orderbyrow(t1, t2, t3);
+    // Vertices outside the picture, or a picture taller than the table, go
+    // the careful way, which limits every span.
+    const bool inside = t1.y >= 0 && t3.y < s.rows && s.rows <= rcpsize && s.stride <= rcpsize &&
+                        column(s, t1.x) && column(s, t2.x) && column(s, t3.x);
+    if (inside) {
+        if (t1.y < t2.y) {
+            if (fastgeneral<Depth>(s, t1, t2, t3, word)) {
+                return;
+            }
+        } else {
+            fastflattop<Depth>(s, t1, t2, t3, word);
+            return;
+        }
+    }
+    fill<Depth>(s, t1, t2, t3, word);
+}
+
+} // namespace
+
+void filltri(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word) {
+    fastfill<false>(s, t1, t2, t3, word);
+}
+
+void filltriz(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word) {
+    fastfill<true>(s, t1, t2, t3, word);
 }
 
 } // namespace trel::detail

@@ -24,6 +24,15 @@ void filltri(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std:
 // its depth is strictly greater than the stored one.
 void filltriz(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word);
 
+// The forms filltri and filltriz take for every triangle their quicker paths
+// do not cover: each span is limited to the picture separately, and nothing
+// is assumed of the vertices. filltri and filltriz write exactly what these
+// write, which the library's tests and fuzzers check.
+void filltrireference(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3,
+                      std::uint32_t word);
+void filltrizreference(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3,
+                       std::uint32_t word);
+
 } // namespace trel::detail
 
 #endif

@@ -167,15 +167,37 @@ bool drawable(const surface &s, const quim::point &p1, const quim::point &p2, co
 
 } // namespace
 
-void trianglexz(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
-                const quim::point &p3, unsigned long colour, trimode mode) {
-    if (!drawable(s, p1, p2, p3, view::xz)) {
-        return;
+namespace {
+
+// Whether all three projected corners lie inside the picture. Then each edge's
+// clipping keeps just its start, no picture corner lies strictly inside the
+// triangle, and the polygon is the triangle itself in call order.
+bool inside(const surface &s, const projected (&tri)[3]) {
+    const auto in = [&s](const projected &p) {
+        return static_cast<std::uint64_t>(p.x) < static_cast<std::uint64_t>(s.stride) &&
+               static_cast<std::uint64_t>(p.y) < static_cast<std::uint64_t>(s.rows);
+    };
+    return in(tri[0]) && in(tri[1]) && in(tri[2]);
+}
+
+// The fan of a triangle inside the picture: the one triangle, p1, p2, p3.
+void drawinside(const surface &s, const projected (&tri)[3], const quim::point &p1,
+                const quim::point &p2, const quim::point &p3, unsigned long colour, trimode mode) {
+    const auto vertex = [&tri, mode](int i) {
+        return fillvertex{static_cast<int>(tri[i].x), static_cast<int>(tri[i].y),
+                          mode == trimode::depth ? wrapneg(static_cast<int>(tri[i].a)) : 0};
+    };
+    const std::uint32_t word = triangleword(p1, p2, p3, colour, mode);
+    if (mode == trimode::depth) {
+        filltriz(s, vertex(0), vertex(1), vertex(2), word);
+    } else {
+        filltri(s, vertex(0), vertex(1), vertex(2), word);
     }
-    // Each vertex is projected once; each edge then contributes its start
-    // (or entry point) and its exit point.
-    const projected tri[3] = {project(p1, o, view::xz, true), project(p2, o, view::xz, true),
-                              project(p3, o, view::xz, true)};
+}
+
+// Each edge contributes its start (or entry point) and its exit point.
+void clipxz(const surface &s, const projected (&tri)[3], const quim::point &p1,
+            const quim::point &p2, const quim::point &p3, unsigned long colour, trimode mode) {
     polygon poly;
     for (int i = 0; i < 3; ++i) {
         poly.n += clipprojected(s.stride - 1, s.rows - 1, tri[i], tri[(i + 1) % 3], poly.x + poly.n,
@@ -185,16 +207,11 @@ void trianglexz(const surface &s, origin o, const quim::point &p1, const quim::p
     drawclipped(s, poly, tri, p1, p2, p3, colour, mode);
 }
 
-void trianglexy(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
-                const quim::point &p3, unsigned long colour) {
-    if (!drawable(s, p1, p2, p3, view::xy)) {
-        return;
-    }
-    const projected tri[3] = {project(p1, o, view::xy, false), project(p2, o, view::xy, false),
-                              project(p3, o, view::xy, false)};
-    // The clipper also writes crossings that lie outside the picture (the first
-    // of two crossings of an endpoint beyond a corner, or those of an edge it
-    // rejects after all); only the points inside enter the polygon.
+// The clipper also writes crossings that lie outside the picture (the first
+// of two crossings of an endpoint beyond a corner, or those of an edge it
+// rejects after all); only the points inside enter the polygon.
+void clipxy(const surface &s, const projected (&tri)[3], const quim::point &p1,
+            const quim::point &p2, const quim::point &p3, unsigned long colour) {
     polygon poly;
     for (int i = 0; i < 3; ++i) {
         int xs[4];
@@ -210,6 +227,64 @@ void trianglexy(const surface &s, origin o, const quim::point &p1, const quim::p
         }
     }
     drawclipped(s, poly, tri, p1, p2, p3, colour, trimode::plain);
+}
+
+// Projects each corner once, the attribute along on the X-Z engines. False,
+// projecting nothing, when the triangle cannot be drawn at all.
+bool projectcorners(const surface &s, origin o, view v, const quim::point &p1,
+                    const quim::point &p2, const quim::point &p3, projected (&tri)[3]) {
+    if (!drawable(s, p1, p2, p3, v)) {
+        return false;
+    }
+    const bool attribute = v == view::xz;
+    tri[0] = project(p1, o, v, attribute);
+    tri[1] = project(p2, o, v, attribute);
+    tri[2] = project(p3, o, v, attribute);
+    return true;
+}
+
+} // namespace
+
+void trianglexz(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
+                const quim::point &p3, unsigned long colour, trimode mode) {
+    projected tri[3];
+    if (!projectcorners(s, o, view::xz, p1, p2, p3, tri)) {
+        return;
+    }
+    if (inside(s, tri)) {
+        drawinside(s, tri, p1, p2, p3, colour, mode);
+    } else {
+        clipxz(s, tri, p1, p2, p3, colour, mode);
+    }
+}
+
+void trianglexzclipped(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
+                       const quim::point &p3, unsigned long colour, trimode mode) {
+    projected tri[3];
+    if (projectcorners(s, o, view::xz, p1, p2, p3, tri)) {
+        clipxz(s, tri, p1, p2, p3, colour, mode);
+    }
+}
+
+void trianglexy(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
+                const quim::point &p3, unsigned long colour) {
+    projected tri[3];
+    if (!projectcorners(s, o, view::xy, p1, p2, p3, tri)) {
+        return;
+    }
+    if (inside(s, tri)) {
+        drawinside(s, tri, p1, p2, p3, colour, trimode::plain);
+    } else {
+        clipxy(s, tri, p1, p2, p3, colour);
+    }
+}
+
+void trianglexyclipped(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
+                       const quim::point &p3, unsigned long colour) {
+    projected tri[3];
+    if (projectcorners(s, o, view::xy, p1, p2, p3, tri)) {
+        clipxy(s, tri, p1, p2, p3, colour);
+    }
 }
 
 } // namespace trel::detail

@@ -49,6 +49,15 @@ void trianglexz(const surface &s, origin o, const quim::point &p1, const quim::p
 void trianglexy(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
                 const quim::point &p3, unsigned long colour);
 
+// trianglexz and trianglexy always the long way: every edge through the
+// clipper, the picture's corners tested and the polygon completed, even for a
+// triangle whose corners all lie inside the picture, which the two above
+// fill directly. Both ways write the same pixels and depths.
+void trianglexzclipped(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
+                       const quim::point &p3, unsigned long colour, trimode mode);
+void trianglexyclipped(const surface &s, origin o, const quim::point &p1, const quim::point &p2,
+                       const quim::point &p3, unsigned long colour);
+
 } // namespace trel::detail
 
 #endif
