@@ -8,6 +8,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -681,6 +682,24 @@ std::string seconds(double value) {
 }
 
 } // namespace
+
+void restartwithhugepages(char **argv) {
+#if defined(__GLIBC__)
+    constexpr const char *setting = "glibc.malloc.hugetlb=1";
+    const char *current = std::getenv("GLIBC_TUNABLES");
+    std::string tunables = current != nullptr ? current : "";
+    if (tunables.find("glibc.malloc.hugetlb") != std::string::npos) {
+        return; // set by the user, or by the start before this one
+    }
+    tunables += tunables.empty() ? setting : std::string(":") + setting;
+    if (::setenv("GLIBC_TUNABLES", tunables.c_str(), 1) == 0) {
+        ::execv("/proc/self/exe", argv);
+    }
+    // No exec: nothing has changed but the variable, which does no harm.
+#else
+    (void)argv;
+#endif
+}
 
 mesh loadmesh(const std::string &path, const loadlimits &limits) {
     const auto deadline = std::chrono::steady_clock::now() +

@@ -12,6 +12,13 @@
 
 namespace render {
 
+// Starts the program once more with glibc's malloc asked for transparent huge
+// pages, unless it already was (or the C library is not glibc, or the exec
+// fails: the program then goes on as it is). A big mesh is read into hundreds
+// of megabytes of heap, and with 4 KiB pages the kernel's page faults cost as
+// much as the parse itself; glibc reads its malloc settings only at start.
+void restartwithhugepages(char **argv);
+
 // The limits a mesh file is parsed under.
 struct loadlimits {
     std::uint64_t memorymib = 4096; // address space of the parsing process, in MiB

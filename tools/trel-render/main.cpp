@@ -108,6 +108,7 @@ int run(const options &opts) {
 } // namespace
 
 int main(int argc, char **argv) {
+    render::restartwithhugepages(argv);
     try {
         render::options opts;
         if (const auto done = render::parseoptions(argc, argv, opts)) {
