@@ -59,17 +59,28 @@ int run(const options &opts) {
             outputs.push_back(outname(opts.depth, k));
         }
     }
-    checkoutputs(outputs, opts.mesh);
+    const std::string meshpath = opts.meshes.empty() ? std::string() : opts.meshes.front();
+    checkoutputs(outputs, meshpath);
+    // Told after the outputs were checked against the mesh, which is the
+    // worse mistake to name.
+    if (formatof(opts.output) == fileformat::webp) {
+        throw failure("cannot write '" + opts.output + "': WebP pictures are not written yet");
+    }
+    if (!opts.depth.empty() && formatof(opts.depth) != fileformat::png) {
+        throw failure("the depth picture '" + opts.depth + "' is written as a PNG: name it .png");
+    }
 
-    const mesh m = opts.mesh.empty() ? loaddefaultmesh()
-                                     : loadmesh(opts.mesh, {opts.maxmemory, opts.loadtimeout});
+    const mesh m = meshpath.empty() ? loaddefaultmesh()
+                                    : loadmesh(meshpath, {opts.maxmemory, opts.loadtimeout});
+    const bool zup = zupfor(opts.up, meshpath);
 
     std::vector<rotation> views;
     for (int k = 0; k < frames; ++k) {
-        views.push_back(
-            rotation::view(opts.azimuth + 360.0 * k / frames, opts.elevation, opts.zup));
+        views.push_back(rotation::view(opts.azimuth + 360.0 * k / frames, opts.elevation, zup));
     }
-    const placement fitted = fit(m, views, opts.width, opts.height);
+    // The margin is left on each side: a 5% margin fills 90% of the picture.
+    const placement fitted =
+        fit(m, views, opts.width, opts.height, (100.0 - 2.0 * opts.margin) / 100.0);
 
     canvas picture(opts.engine, opts.width, opts.height);
     pngset files;
@@ -96,6 +107,8 @@ int run(const options &opts) {
         const double seconds = drawing.count();
         const double pixels = static_cast<double>(opts.width) * opts.height * frames;
         std::fprintf(to, "triangles: %zu\n", m.triangles.size());
+        std::fprintf(to, "up: %s%s\n", zup ? "z" : "y",
+                     opts.up == upaxis::automatic ? " (auto)" : "");
         std::fprintf(to, "frames: %d\n", frames);
         std::fprintf(to, "time per frame: %.3f ms\n", seconds * 1000.0 / frames);
         if (seconds > 0.0) {

@@ -1,8 +1,10 @@
 #include "options.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <iostream>
 #include <map>
 #include <system_error>
@@ -52,6 +54,13 @@ int hexdigit(char c) {
     return -1;
 }
 
+std::string lowercase(std::string text) {
+    for (char &c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
 // A message on one line, whatever the parser put in it.
 std::string oneline(std::string text) {
     for (char &c : text) {
@@ -64,6 +73,10 @@ std::string oneline(std::string text) {
     }
     return text;
 }
+
+// Depths beyond this, in the mesh's units, cannot be meant: coordinates are
+// themselves held within largestcoordinate.
+constexpr double largestdepth = 1e15;
 
 } // namespace
 
@@ -84,6 +97,22 @@ void parsesize(const std::string &text, int &width, int &height) {
 }
 
 void parseview(const std::string &text, double &azimuth, double &elevation) {
+    // The named views look along the model's axes; iso from the front right,
+    // above, along the diagonal of a cube (elevation atan(1 / sqrt 2)).
+    static const std::map<std::string, std::pair<double, double>> names = {
+        {"front", {0.0, 0.0}},
+        {"back", {180.0, 0.0}},
+        {"left", {-90.0, 0.0}},
+        {"right", {90.0, 0.0}},
+        {"top", {0.0, 90.0}},
+        {"bottom", {0.0, -90.0}},
+        {"iso", {45.0, 35.264389682754654}},
+    };
+    if (const auto named = names.find(lowercase(text)); named != names.end()) {
+        azimuth = named->second.first;
+        elevation = named->second.second;
+        return;
+    }
     const std::size_t comma = text.find(',');
     const auto az = comma == std::string::npos
                         ? std::nullopt
@@ -93,7 +122,8 @@ void parseview(const std::string &text, double &azimuth, double &elevation) {
                         : finitenumber(std::string_view(text).substr(comma + 1));
     if (!az || !el || std::fabs(*az) > 1e6 || *el < -90.0 || *el > 90.0) {
         throw failure("bad view '" + text +
-                      "': expected AZIMUTH,ELEVATION in degrees, elevation from -90 to 90");
+                      "': expected AZIMUTH,ELEVATION in degrees (elevation from -90 to 90) or "
+                      "front, back, left, right, top, bottom or iso");
     }
     azimuth = *az;
     elevation = *el;
@@ -101,12 +131,15 @@ void parseview(const std::string &text, double &azimuth, double &elevation) {
 
 rgb parsecolour(const std::string &text) {
     static const std::map<std::string, rgb> names = {
-        {"black", {0, 0, 0}},       {"white", {255, 255, 255}}, {"grey", {128, 128, 128}},
-        {"gray", {128, 128, 128}},  {"red", {255, 0, 0}},       {"green", {0, 255, 0}},
-        {"blue", {0, 0, 255}},      {"yellow", {255, 255, 0}},  {"cyan", {0, 255, 255}},
-        {"magenta", {255, 0, 255}},
+        {"black", {0, 0, 0}},       {"white", {255, 255, 255}},  {"grey", {128, 128, 128}},
+        {"gray", {128, 128, 128}},  {"silver", {192, 192, 192}}, {"red", {255, 0, 0}},
+        {"maroon", {128, 0, 0}},    {"orange", {255, 165, 0}},   {"brown", {165, 42, 42}},
+        {"yellow", {255, 255, 0}},  {"olive", {128, 128, 0}},    {"green", {0, 255, 0}},
+        {"lime", {0, 255, 0}},      {"teal", {0, 128, 128}},     {"cyan", {0, 255, 255}},
+        {"blue", {0, 0, 255}},      {"navy", {0, 0, 128}},       {"purple", {128, 0, 128}},
+        {"magenta", {255, 0, 255}}, {"pink", {255, 192, 203}},
     };
-    if (const auto named = names.find(text); named != names.end()) {
+    if (const auto named = names.find(lowercase(text)); named != names.end()) {
         return named->second;
     }
     std::string_view hex(text);
@@ -114,18 +147,47 @@ rgb parsecolour(const std::string &text) {
         hex.remove_prefix(1);
     }
     int digits[6] = {};
-    bool good = hex.size() == 6;
-    for (std::size_t i = 0; good && i < 6; ++i) {
+    bool good = hex.size() == 6 || hex.size() == 3;
+    for (std::size_t i = 0; good && i < hex.size(); ++i) {
         digits[i] = hexdigit(hex[i]);
         good = digits[i] >= 0;
     }
     if (!good) {
-        throw failure("bad colour '" + text + "': expected #rrggbb or a name such as red");
+        throw failure("bad colour '" + text +
+                      "': expected #rrggbb, #rgb or a name such as red or navy");
+    }
+    if (hex.size() == 3) {
+        // #rgb stands for #rrggbb.
+        return {static_cast<std::uint8_t>(digits[0] * 17),
+                static_cast<std::uint8_t>(digits[1] * 17),
+                static_cast<std::uint8_t>(digits[2] * 17)};
     }
     const auto byte = [&digits](int i) {
         return static_cast<std::uint8_t>(digits[i] * 16 + digits[i + 1]);
     };
     return {byte(0), byte(2), byte(4)};
+}
+
+fileformat formatof(const std::string &path) {
+    if (path == "-") {
+        return fileformat::png;
+    }
+    const std::string extension = lowercase(std::filesystem::path(path).extension().string());
+    if (extension.empty() || extension == ".png") {
+        return fileformat::png;
+    }
+    if (extension == ".webp") {
+        return fileformat::webp;
+    }
+    throw failure("cannot write '" + path + "': trel-render writes .png and .webp pictures");
+}
+
+bool zupfor(upaxis up, const std::string &path) {
+    if (up != upaxis::automatic) {
+        return up == upaxis::z;
+    }
+    const std::string extension = lowercase(std::filesystem::path(path).extension().string());
+    return extension == ".stl" || extension == ".3mf";
 }
 
 namespace {
@@ -144,7 +206,11 @@ const namedvalues<drawstyle> stylenames = {
     {"wire", drawstyle::wire},
     {"both", drawstyle::both},
 };
-const namedvalues<bool> upnames = {{"y", false}, {"z", true}}; // true: Z up
+const namedvalues<upaxis> upnames = {
+    {"auto", upaxis::automatic},
+    {"y", upaxis::y},
+    {"z", upaxis::z},
+};
 
 // The value named `word`, which the option's check has already found among
 // the names.
@@ -156,7 +222,7 @@ template <class T> T valuenamed(const namedvalues<T> &names, const std::string &
 
 // The options that the command line gives as words of their own syntax, kept
 // as text until it has been read whole. The engine, style, size and up axis
-// start as their defaults' words; an empty view or colour keeps the default.
+// start as their defaults' words; an empty word keeps the default.
 struct words {
     std::string engine = "3d";
     std::string style = "solid";
@@ -165,15 +231,30 @@ struct words {
     std::string colour;
     std::string background;
     std::string edgecolour;
-    std::string up = "y";
+    std::string up = "auto";
+    std::string frames;
+    std::string depthrange;
+    std::string thumbnail;
+    std::string margin;
+    std::string jobs;
+    // Which of the options with defaults the command line named.
+    bool stylegiven = false;
+    bool sizegiven = false;
+    bool outputgiven = false;
 };
 
 // Declares every option to CLI11: the plain values straight into `opts`, the
 // others into `text`.
 void declareoptions(CLI::App &app, options &opts, words &text) {
-    app.add_option("MESH", opts.mesh,
-                   "Mesh to draw: OBJ, STL, PLY, OFF, glTF and whatever else "
-                   "assimp reads (default: the bunny)");
+    app.add_option("MESH", opts.meshes,
+                   "Meshes to draw: OBJ, STL, PLY, OFF, glTF, 3MF and whatever else "
+                   "assimp reads (default: the bunny); several need --out-dir");
+    app.add_option("--out-dir", opts.outdir,
+                   "Batch: write one picture per mesh into this folder, named after the mesh");
+    app.add_option("-j,--jobs", text.jobs,
+                   "Meshes drawn at once in a batch (default: one per core)");
+    app.add_option("--thumbnail", text.thumbnail,
+                   "A SIZE x SIZE thumbnail on a transparent background");
     app.add_option("--engine", text.engine,
                    "Engine: 3d (shaded, depth-tested), 2d (shaded) or 2dxy "
                    "(unshaded)")
@@ -185,23 +266,35 @@ void declareoptions(CLI::App &app, options &opts, words &text) {
     const std::string side = std::to_string(trel::largestside);
     app.add_option("--size", text.size, "Picture size WIDTHxHEIGHT, at most " + side + "x" + side)
         ->capture_default_str();
-    app.add_option("--view", text.view, "AZIMUTH,ELEVATION in degrees (default -30,15)");
-    app.add_option("--up", text.up, "The model's up axis: y (OBJ, glTF) or z (common in STL)")
+    app.add_option("--view", text.view,
+                   "AZIMUTH,ELEVATION in degrees, or front, back, left, right, top, bottom, iso "
+                   "(default -30,15)");
+    app.add_option("--up", text.up,
+                   "The model's up axis: y, z, or auto (z for STL and 3MF, y otherwise)")
         ->check(CLI::IsMember(upnames))
         ->capture_default_str();
+    app.add_option("--margin", text.margin,
+                   "Percent of the picture left free on each side (default 5)");
     app.add_option("--colour,--color", text.colour,
-                   "Mesh colour, #rrggbb or a name (default #f2d0a6)");
-    app.add_option("--background", text.background, "Background colour (default #242c3a)");
+                   "Mesh colour, #rrggbb, #rgb or a name (default: the file's own colours, "
+                   "else #f2d0a6)");
+    app.add_option("--background", text.background,
+                   "Background colour, or none for a transparent one (default #242c3a)");
     app.add_option("--edge-colour,--edge-color", text.edgecolour,
-                   "Outline colour for --style both (default #141414)");
+                   "Outline colour over the faces; alone, it asks for --style both "
+                   "(default #141414)");
     app.add_option("-o,--output", opts.output,
-                   "PNG to write; with --frames, NAME-000.png, NAME-001.png, ...")
+                   "Picture to write, .png or .webp; with --frames, NAME-000.png, NAME-001.png, "
+                   "... or one animated NAME.webp")
         ->capture_default_str();
     app.add_option("--depth", opts.depth,
                    "Also write the depth plane as a greyscale PNG, near = "
                    "bright (3d engine only)");
-    app.add_option("--frames", opts.frames, "Turntable: N pictures around the vertical axis")
-        ->check(CLI::Range(1, 100000));
+    app.add_option("--depth-range", text.depthrange,
+                   "NEAR,FAR: the depths, in the mesh's units in front of its centre, that the "
+                   "depth picture's brightest and darkest greys stand for");
+    app.add_flag("--depth16", opts.depth16, "Write the depth picture as 16-bit grey");
+    app.add_option("--frames", text.frames, "Turntable: N pictures around the vertical axis");
     app.add_option("--max-memory", opts.maxmemory,
                    "MiB of address space the mesh may be parsed in (the parser's whole "
                    "process)")
@@ -210,7 +303,8 @@ void declareoptions(CLI::App &app, options &opts, words &text) {
     app.add_option("--load-timeout", opts.loadtimeout, "Seconds the mesh may take to parse")
         ->check(CLI::Range(0.001, 86400.0))
         ->capture_default_str();
-    app.add_flag("--stats", opts.stats, "Print triangles, time per frame and Mpixel/s");
+    app.add_flag("--stats", opts.stats,
+                 "Print triangles, the up axis taken, and load, draw and write times");
     app.set_version_flag("--version", std::string(trel::version()),
                          "Print the trel library version and exit");
 }
@@ -218,7 +312,7 @@ void declareoptions(CLI::App &app, options &opts, words &text) {
 // Runs CLI11 over the command line. Returns the status to exit with when the
 // run ends here: 0 after the help or the version (on stdout), 2 after a usage
 // error (on stderr).
-std::optional<int> parsecommandline(CLI::App &app, int argc, char **argv) {
+std::optional<int> parsecommandline(CLI::App &app, int argc, char **argv, words &text) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
@@ -228,7 +322,41 @@ std::optional<int> parsecommandline(CLI::App &app, int argc, char **argv) {
         std::cerr << "trel-render: " << oneline(e.what()) << "\n";
         return 2;
     }
+    text.stylegiven = app.count("--style") > 0;
+    text.sizegiven = app.count("--size") > 0;
+    text.outputgiven = app.count("--output") > 0;
     return std::nullopt;
+}
+
+// The whole of `word`, the value of `option`, as a whole number from `low` to
+// `high`; throws failure saying what is wrong with it.
+int wholeoption(const std::string &option, const std::string &word, long long low, long long high) {
+    const auto value = wholenumber(word);
+    if (!value) {
+        throw failure("bad " + option + " '" + word + "': not a number");
+    }
+    if (*value < low || *value > high) {
+        throw failure("bad " + option + " '" + word + "': expected " + std::to_string(low) +
+                      " to " + std::to_string(high));
+    }
+    return static_cast<int>(*value);
+}
+
+// NEAR,FAR as two finite numbers that differ.
+std::pair<double, double> parsedepthrange(const std::string &text) {
+    const std::size_t comma = text.find(',');
+    const auto near = comma == std::string::npos
+                          ? std::nullopt
+                          : finitenumber(std::string_view(text).substr(0, comma));
+    const auto far = comma == std::string::npos
+                         ? std::nullopt
+                         : finitenumber(std::string_view(text).substr(comma + 1));
+    if (!near || !far || *near == *far || std::fabs(*near) > largestdepth ||
+        std::fabs(*far) > largestdepth) {
+        throw failure("bad --depth-range '" + text +
+                      "': expected NEAR,FAR, two different numbers in the mesh's units");
+    }
+    return {*near, *far};
 }
 
 // Reads the words into `opts`; throws failure at the first that does not
@@ -236,7 +364,7 @@ std::optional<int> parsecommandline(CLI::App &app, int argc, char **argv) {
 void readwords(const words &text, options &opts) {
     opts.engine = valuenamed(enginenames, text.engine);
     opts.style = valuenamed(stylenames, text.style);
-    opts.zup = valuenamed(upnames, text.up);
+    opts.up = valuenamed(upnames, text.up);
     parsesize(text.size, opts.width, opts.height);
     if (!text.view.empty()) {
         parseview(text.view, opts.azimuth, opts.elevation);
@@ -247,12 +375,50 @@ void readwords(const words &text, options &opts) {
         }
     };
     readcolour(text.colour, opts.colour);
-    readcolour(text.background, opts.background);
+    opts.colourgiven = !text.colour.empty();
+    if (lowercase(text.background) == "none") {
+        opts.transparent = true;
+    } else {
+        readcolour(text.background, opts.background);
+    }
     readcolour(text.edgecolour, opts.edgecolour);
+    if (!text.edgecolour.empty() && !text.stylegiven) {
+        // An outline colour asks for outlines over the faces.
+        opts.style = drawstyle::both;
+    }
+    if (!text.frames.empty()) {
+        opts.frames = wholeoption("--frames", text.frames, 1, 100000);
+    }
+    if (!text.jobs.empty()) {
+        opts.jobs = wholeoption("--jobs", text.jobs, 1, 1024);
+    }
+    if (!text.margin.empty()) {
+        const auto margin = finitenumber(text.margin);
+        if (!margin) {
+            throw failure("bad --margin '" + text.margin + "': not a number");
+        }
+        if (*margin < 0.0 || *margin >= 50.0) {
+            throw failure("bad --margin '" + text.margin + "': expected 0 to below 50 percent");
+        }
+        opts.margin = *margin;
+    }
+    if (!text.thumbnail.empty()) {
+        if (text.sizegiven) {
+            throw failure("--thumbnail SIZE sets the size: it does not go with --size");
+        }
+        opts.thumbnail = wholeoption("--thumbnail", text.thumbnail, 1, trel::largestside);
+        opts.width = opts.thumbnail;
+        opts.height = opts.thumbnail;
+        // Thumbnails sit on whatever the file manager shows behind them.
+        opts.transparent = opts.transparent || text.background.empty();
+    }
+    if (!text.depthrange.empty()) {
+        opts.depthrange = parsedepthrange(text.depthrange);
+    }
 }
 
 // Throws failure when the options, each good on its own, do not go together.
-void checkcombination(const options &opts) {
+void checkcombination(const options &opts, const words &text) {
     if (opts.output.empty()) {
         throw failure("the output name is empty");
     }
@@ -261,6 +427,16 @@ void checkcombination(const options &opts) {
     }
     if (!opts.depth.empty() && opts.engine != enginekind::engine3d) {
         throw failure("--depth needs the 3d engine: only it keeps a depth plane");
+    }
+    if ((opts.depthrange || opts.depth16) && opts.depth.empty()) {
+        throw failure(std::string(opts.depth16 ? "--depth16" : "--depth-range") +
+                      " shapes the depth picture: it needs --depth");
+    }
+    if (opts.outdir.empty() && opts.meshes.size() > 1) {
+        throw failure("several meshes make several pictures: give --out-dir to put them in");
+    }
+    if (!opts.outdir.empty() && text.outputgiven) {
+        throw failure("--out-dir names each picture after its mesh: it does not go with -o");
     }
 }
 
@@ -273,11 +449,11 @@ std::optional<int> parseoptions(int argc, char **argv, options &opts) {
     words text;
     text.size = std::to_string(opts.width) + "x" + std::to_string(opts.height);
     declareoptions(app, opts, text);
-    if (const auto done = parsecommandline(app, argc, argv)) {
+    if (const auto done = parsecommandline(app, argc, argv, text)) {
         return done;
     }
     readwords(text, opts);
-    checkcombination(opts);
+    checkcombination(opts, text);
     return std::nullopt;
 }
 

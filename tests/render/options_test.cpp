@@ -1,0 +1,135 @@
+// The command line's small print: named views, the up axis chosen from the
+// file's kind, margins, colour spellings, and the mistakes users make.
+#include <array>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "runner.h"
+
+namespace {
+
+using namespace rendertest;
+
+// A right triangle twice as tall as wide, Y up, and the same one Z up.
+const std::string corner = "v 0 0 0\nv 1 0 0\nv 0 2 0\nf 1 2 3\n";
+const std::string cornerzup = "solid c\nfacet normal 0 0 0\nouter loop\nvertex 0 0 0\n"
+                              "vertex 1 0 0\nvertex 0 0 2\nendloop\nendfacet\nendsolid c\n";
+
+TEST_F(trelrender, NamedViewsAreTheirAngles) {
+    write("cube.obj", cubemeshes()[0].second);
+    const std::vector<std::pair<std::string, std::string>> views = {
+        {"front", "0,0"},
+        {"back", "180,0"},
+        {"left", "-90,0"},
+        {"right", "90,0"},
+        {"top", "0,90"},
+        {"bottom", "0,-90"},
+        {"ISO", "45,35.264389682754654"}};
+    for (const auto &[name, angles] : views) {
+        SCOPED_TRACE(name);
+        const picture named = render({"cube.obj", "--view", name, "--size", "120x90"});
+        const picture numbered = render({"cube.obj", "--view", angles, "--size", "120x90"});
+        ASSERT_EQ(named.width, 120);
+        EXPECT_TRUE(named.bytes == numbered.bytes);
+    }
+    // The views differ: from the front one face shows, from iso three shades.
+    const picture front = render({"cube.obj", "--view", "front", "--size", "120x90"});
+    const picture iso = render({"cube.obj", "--view", "iso", "--size", "120x90"});
+    EXPECT_FALSE(front.bytes == iso.bytes);
+    refused({"--view", "sideways"}, "sideways");
+}
+
+TEST_F(trelrender, UpAxisFollowsTheFileUnlessGiven) {
+    write("corner.obj", corner);
+    write("corner.stl", cornerzup);
+    const picture upright = render({"corner.obj", "--view", "front"});
+    // An STL is Z-up unless told otherwise; the same shape stands the same way.
+    EXPECT_TRUE(render({"corner.stl", "--view", "front"}).bytes == upright.bytes);
+    EXPECT_TRUE(render({"corner.stl", "--view", "front", "--up", "z"}).bytes == upright.bytes);
+    EXPECT_FALSE(render({"corner.stl", "--view", "front", "--up", "y"}).bytes == upright.bytes);
+    EXPECT_FALSE(render({"corner.obj", "--view", "front", "--up", "z"}).bytes == upright.bytes);
+    // --stats says which axis was taken and why.
+    result r = run({"corner.stl", "--stats", "-o", "s.png"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("up: z (auto)"), std::string::npos) << r.out;
+    r = run({"corner.obj", "--stats", "--up", "y", "-o", "s.png"});
+    EXPECT_NE(r.out.find("up: y\n"), std::string::npos) << r.out;
+}
+
+TEST_F(trelrender, MarginLeavesItsShareFree) {
+    write("corner.obj", corner);
+    for (const auto &[margin, height] :
+         std::vector<std::pair<std::string, int>>{{"0", 600}, {"5", 540}, {"25", 300}}) {
+        SCOPED_TRACE(margin);
+        const picture p = render({"corner.obj", "--view", "front", "--margin", margin});
+        const extent e = covered(p);
+        EXPECT_NEAR(e.bottom - e.top + 1, height, 3);
+        EXPECT_NEAR((e.top + e.bottom) / 2.0, 300, 2);
+    }
+    // The default is 5%.
+    EXPECT_TRUE(render({"corner.obj", "--margin", "5"}).bytes == render({"corner.obj"}).bytes);
+    refused({"--margin", "50"}, "--margin");
+    refused({"--margin", "-1"}, "--margin");
+    refused({"--margin", "wide"}, "not a number");
+}
+
+TEST_F(trelrender, ColoursTakeEverySpelling) {
+    write("cube.obj", cubemeshes()[0].second);
+    const auto drawn = [this](const std::string &colour, const std::string &background) {
+        return render({"cube.obj", "--size", "80x60", "--colour", colour, "--background",
+                       background, "--engine", "2dxy"});
+    };
+    const picture reference = drawn("#ff0000", "#000080");
+    EXPECT_EQ(reference.at(0, 0), (std::array<int, 3>{0, 0, 128}));
+    EXPECT_EQ(reference.at(40, 30), (std::array<int, 3>{255, 0, 0}));
+    for (const auto &[colour, background] : std::vector<std::pair<std::string, std::string>>{
+             {"#f00", "navy"}, {"RED", "Navy"}, {"f00", "#000080"}, {"#FF0000", "NAVY"}}) {
+        SCOPED_TRACE(colour + " on " + background);
+        EXPECT_TRUE(drawn(colour, background).bytes == reference.bytes);
+    }
+    refused({"--colour", "#ff00"}, "colour");
+    refused({"--colour", "#ggg"}, "colour");
+    refused({"--background", "nothing"}, "colour");
+}
+
+TEST_F(trelrender, SmallMistakesAreCaughtOrMeantWell) {
+    refused({"--frames", "abc"}, "not a number");
+    refused({"--frames", "12x"}, "not a number");
+    refused({"--frames", "0"}, "--frames");
+    refused({"-o", "x.jpg"}, "x.jpg");
+    refused({"-o", "x.png.gif"}, ".png and .webp");
+    refused({"--depth", "d.webp"}, "d.webp");
+    // An upper-case extension, or none (as thumbnailers name their files), is a PNG.
+    EXPECT_EQ(render({"--size", "40x30"}, "upper.PNG").width, 40);
+    EXPECT_EQ(render({"--size", "40x30"}, "plain").width, 40);
+
+    // --edge-colour alone asks for outlines over the faces.
+    write("cube.obj", cubemeshes()[0].second);
+    const auto greens = [](const picture &p) {
+        long n = 0;
+        for (int row = 0; row < p.height; ++row) {
+            for (int column = 0; column < p.width; ++column) {
+                n += p.at(column, row) == std::array<int, 3>{0, 255, 0} ? 1 : 0;
+            }
+        }
+        return n;
+    };
+    const std::vector<std::string> base = {"cube.obj", "--size",        "160x120", "--colour",
+                                           "red",      "--edge-colour", "#0f0"};
+    const picture implied = render(base);
+    std::vector<std::string> both = base;
+    both.insert(both.end(), {"--style", "both"});
+    EXPECT_GT(greens(implied), 100);
+    EXPECT_TRUE(implied.bytes == render(both).bytes);
+    // A style given on purpose stays: solid leaves outlines out, a wireframe is in --colour.
+    std::vector<std::string> solid = base;
+    solid.insert(solid.end(), {"--style", "solid"});
+    EXPECT_EQ(greens(render(solid)), 0);
+    std::vector<std::string> wire = base;
+    wire.insert(wire.end(), {"--style", "wire"});
+    EXPECT_EQ(greens(render(wire)), 0);
+}
+
+} // namespace
