@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "placement.h"
 #include "pngout.h"
 #include "render.h"
+#include "webpout.h"
 
 namespace render {
 namespace {
@@ -43,16 +45,30 @@ void progress(int done, int total) {
 } // namespace
 
 void renderjob(const options &opts, const job &work) {
+    using clock = std::chrono::steady_clock;
     const int frames = opts.frames > 0 ? opts.frames : 1;
+    // A turntable to a .webp is one animated file; to a .png, numbered files.
+    bool animated = false;
+    try {
+        animated = opts.frames > 0 && formatof(work.output) == fileformat::webp;
+    } catch (const failure &) {
+        // An extension nothing is written as: told below, after the outputs
+        // were checked.
+    }
     const auto outname = [&opts](const std::string &path, int index) {
         return opts.frames > 0 ? framename(path, index, opts.frames) : path;
+    };
+    const auto picturename = [&](int index) {
+        return animated ? work.output : outname(work.output, index);
     };
     if (opts.frames > 0 && (work.output == "-" || work.depth == "-")) {
         throw failure("--frames writes numbered files: standard output ('-') cannot take them");
     }
     std::vector<std::string> outputs;
     for (int k = 0; k < frames; ++k) {
-        outputs.push_back(outname(work.output, k));
+        if (k == 0 || !animated) {
+            outputs.push_back(picturename(k));
+        }
         if (!work.depth.empty()) {
             outputs.push_back(outname(work.depth, k));
         }
@@ -61,15 +77,15 @@ void renderjob(const options &opts, const job &work) {
     checkoutputs(outputs, meshpath);
     // Told after the outputs were checked against the mesh, which is the
     // worse mistake to name.
-    if (formatof(work.output) == fileformat::webp) {
-        throw failure("cannot write '" + work.output + "': WebP pictures are not written yet");
-    }
+    static_cast<void>(formatof(work.output));
     if (!work.depth.empty() && formatof(work.depth) != fileformat::png) {
         throw failure("the depth picture '" + work.depth + "' is written as a PNG: name it .png");
     }
 
+    const auto loadstart = clock::now();
     const mesh m = meshpath.empty() ? loaddefaultmesh()
                                     : loadmesh(meshpath, {opts.maxmemory, opts.loadtimeout});
+    const std::chrono::duration<double> loading = clock::now() - loadstart;
     const bool zup = zupfor(opts.up, meshpath);
 
     std::vector<rotation> views;
@@ -82,22 +98,50 @@ void renderjob(const options &opts, const job &work) {
 
     canvas picture(opts.engine, opts.width, opts.height);
     pngset files;
+    // The animation's frames go into the encoder as they are drawn; it keeps
+    // what it needs of them, so no more than one frame is held raw here.
+    std::optional<webpanimation> animation;
+    if (animated) {
+        animation.emplace(opts.width, opts.height, frames);
+    }
     const bool bar = opts.frames > 0 && ::isatty(STDERR_FILENO) == 1;
     std::chrono::duration<double> drawing{0.0};
+    std::chrono::duration<double> writing{0.0};
     for (int k = 0; k < frames; ++k) {
         const std::vector<screenpoint> points = place(m, views[k], fitted, opts.width, opts.height);
-        const auto start = std::chrono::steady_clock::now();
+        const auto start = clock::now();
         picture.draw(m, points, opts);
-        drawing += std::chrono::steady_clock::now() - start;
-        files.add(outname(work.output, k), picture.colour());
-        if (!work.depth.empty()) {
-            files.add(outname(work.depth, k), picture.depth());
+        const auto drawn = clock::now();
+        drawing += drawn - start;
+        if (animation) {
+            animation->add(picture.colour(opts.transparent));
+        } else {
+            files.add(picturename(k), picture.colour(opts.transparent));
         }
+        if (!work.depth.empty()) {
+            // Fixed, a depth in the mesh's units becomes the same grey in every
+            // frame: the engine's depth is the nearness in pixels (the
+            // placement's scale) times this frame's squeeze.
+            depthmapping mapping;
+            if (opts.depthrange) {
+                mapping = {opts.depthrange->first, opts.depthrange->second,
+                           fitted.scale * depthsqueeze(points)};
+            }
+            files.add(outname(work.depth, k),
+                      picture.depth(opts.depthrange ? &mapping : nullptr, opts.depth16));
+        }
+        writing += clock::now() - drawn;
         if (bar) {
             progress(k + 1, frames);
         }
     }
+    const auto finishing = clock::now();
+    if (animation) {
+        files.addencoded(work.output, animation->finish());
+        animation.reset();
+    }
     files.commit();
+    writing += clock::now() - finishing;
 
     if (opts.stats) {
         // Beside a picture on standard output, the figures go to stderr.
@@ -112,6 +156,12 @@ void renderjob(const options &opts, const job &work) {
         if (seconds > 0.0) {
             std::fprintf(to, "throughput: %.1f Mpixel/s\n", pixels / seconds / 1e6);
         }
+        // The three stages apart, in wall-clock time: writing counts what the
+        // run waited for (reading pictures back, encoding, files); encoding
+        // that went on beside the drawing is not counted twice.
+        std::fprintf(to, "load: %.3f ms\n", loading.count() * 1000.0);
+        std::fprintf(to, "draw: %.3f ms\n", seconds * 1000.0);
+        std::fprintf(to, "write: %.3f ms\n", writing.count() * 1000.0);
     }
 }
 

@@ -55,11 +55,14 @@ struct options {
     std::string output = "render.png";
     std::string depth; // empty: no depth picture
     int frames = 0;    // 0: one picture, written to `output` itself
-    // --depth-range NEAR,FAR: the depths, in the mesh's units in front of its
-    // centre, that the depth picture's brightest and darkest drawn greys stand
-    // for, the same for every frame and file; unset, each picture stretches its own.
+    // --depth-range NEAR,FAR: the depths that the depth picture's brightest and
+    // darkest drawn greys stand for, the same for every frame and file; depths
+    // beyond them are held at them. A depth is in the mesh's own units, along
+    // the line of sight from the centre of the mesh's bounding box, positive
+    // towards the viewer (the engine's depth divided by the placement's scale
+    // and the depth squeeze). Unset, each picture stretches its own.
     std::optional<std::pair<double, double>> depthrange;
-    bool depth16 = false; // the depth picture in 16-bit grey
+    bool depth16 = false; // the depth picture in 16-bit grey (0 background, 12336..65535)
     bool stats = false;
     std::uint64_t maxmemory = 4096; // MiB of address space for parsing the mesh
     double loadtimeout = 30.0;      // seconds for parsing the mesh

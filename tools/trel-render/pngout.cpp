@@ -23,6 +23,8 @@
 #include <unistd.h>
 
 #include "failure.h"
+#include "options.h"
+#include "webpout.h"
 
 namespace render {
 
@@ -156,30 +158,39 @@ extern "C" void pngwarning(png_structp, png_const_charp) {}
 
 // A colour picture as indices into at most 256 colours, numbered in the order
 // they first appear; false when it holds more. Flat-shaded pictures hold a few
-// dozen: a third of the bytes to deflate, and a smaller file.
+// dozen: a third of the bytes to deflate, and a smaller file. An RGBA picture
+// gives each colour its alpha in `alphas`.
 bool topalette(const image &picture, std::vector<std::uint8_t> &indices,
-               std::vector<png_color> &colours) {
-    if (picture.channels != 3) {
+               std::vector<png_color> &colours, std::vector<std::uint8_t> &alphas) {
+    if ((picture.channels != 3 && picture.channels != 4) || picture.bits != 8) {
         return false;
     }
-    constexpr std::size_t slots = 1024;          // at most a quarter full
-    constexpr std::uint32_t empty = 0xFFFFFFFFU; // no 24-bit colour
-    std::array<std::uint32_t, slots> keys;
+    const bool rgba = picture.channels == 4;
+    const std::size_t step = rgba ? 4 : 3;
+    constexpr std::size_t slots = 1024;                // at most a quarter full
+    constexpr std::uint64_t empty = ~std::uint64_t{0}; // no colour
+    std::array<std::uint64_t, slots> keys;
     std::array<std::uint8_t, slots> values{};
     keys.fill(empty);
     colours.clear();
+    alphas.clear();
     const std::size_t pixels = static_cast<std::size_t>(picture.width) * picture.height;
     indices.resize(pixels);
     const std::uint8_t *rgb = picture.bytes.data();
     constexpr bool littleendian = std::endian::native == std::endian::little;
-    std::uint32_t last = empty;
+    std::uint64_t last = empty;
     std::uint8_t lastindex = 0;
-    for (std::size_t k = 0; k < pixels; ++k, rgb += 3) {
-        // Four bytes at once where a fourth follows; the last pixel by bytes.
+    for (std::size_t k = 0; k < pixels; ++k, rgb += step) {
+        // Four bytes at once where a fourth follows; the last RGB pixel by bytes.
         std::uint32_t c = 0;
-        if (k + 1 < pixels) {
+        if (rgba || k + 1 < pixels) {
             std::memcpy(&c, rgb, sizeof c);
-            c = littleendian ? c & 0xFFFFFFU : rgb[0] | rgb[1] << 8 | rgb[2] << 16;
+            if (!littleendian) {
+                c = rgb[0] | rgb[1] << 8 | rgb[2] << 16 | static_cast<std::uint32_t>(rgb[3]) << 24;
+            }
+            if (!rgba) {
+                c &= 0xFFFFFFU;
+            }
         } else {
             c = rgb[0] | static_cast<std::uint32_t>(rgb[1]) << 8 |
                 static_cast<std::uint32_t>(rgb[2]) << 16;
@@ -196,18 +207,24 @@ bool topalette(const image &picture, std::vector<std::uint8_t> &indices,
                 keys[slot] = c;
                 values[slot] = static_cast<std::uint8_t>(colours.size());
                 colours.push_back({rgb[0], rgb[1], rgb[2]});
+                alphas.push_back(rgba ? rgb[3] : 255);
             }
             last = c;
             lastindex = values[slot];
         }
         indices[k] = lastindex;
     }
+    // Entries past the last transparent one are opaque without saying so.
+    while (!alphas.empty() && alphas.back() == 255) {
+        alphas.pop_back();
+    }
     return true;
 }
 
 // Encodes `picture` onto `file`; the message of libpng's failure, or empty.
 // A colour picture of at most 256 colours is stored as `indices` into
-// `colours` (when `indices` is given), which decodes to the same pixels.
+// `colours` (when `indices` is given), with the colours' `alphas` where some
+// are not opaque, which decodes to the same pixels.
 // The rows are stored unfiltered and deflated at zlib's level 3: the pictures
 // are mostly flat areas of a few colours, which deflate finds as long repeats,
 // and filters only break those up. Against libpng's defaults (level 6, every
@@ -216,7 +233,7 @@ bool topalette(const image &picture, std::vector<std::uint8_t> &indices,
 // Nothing with a destructor lives between setjmp and the libpng calls that
 // can jump back to it.
 std::string encode(std::FILE *file, const image &picture, const std::vector<std::uint8_t> *indices,
-                   const std::vector<png_color> &colours) {
+                   const std::vector<png_color> &colours, const std::vector<std::uint8_t> &alphas) {
     pngfailure failure{};
     png_structp png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, pngerror, pngwarning);
@@ -235,19 +252,26 @@ std::string encode(std::FILE *file, const image &picture, const std::vector<std:
     png_init_io(png, file);
     const int type = indices != nullptr      ? PNG_COLOR_TYPE_PALETTE
                      : picture.channels == 1 ? PNG_COLOR_TYPE_GRAY
+                     : picture.channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA
                                              : PNG_COLOR_TYPE_RGB;
+    const int bits = indices != nullptr ? 8 : picture.bits;
     png_set_IHDR(png, info, static_cast<png_uint_32>(picture.width),
-                 static_cast<png_uint_32>(picture.height), 8, type, PNG_INTERLACE_NONE,
+                 static_cast<png_uint_32>(picture.height), bits, type, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (indices != nullptr) {
         png_set_PLTE(png, info, colours.data(), static_cast<int>(colours.size()));
+        if (!alphas.empty()) {
+            png_set_tRNS(png, info, alphas.data(), static_cast<int>(alphas.size()), nullptr);
+        }
     }
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_set_compression_level(png, 3);
     png_write_info(png, info);
     const std::uint8_t *rows = indices != nullptr ? indices->data() : picture.bytes.data();
+    // 16-bit samples are stored high byte first, as PNG keeps them.
     const std::size_t row =
-        static_cast<std::size_t>(picture.width) * (indices != nullptr ? 1 : picture.channels);
+        static_cast<std::size_t>(picture.width) *
+        (indices != nullptr ? 1 : static_cast<std::size_t>(picture.channels * picture.bits / 8));
     for (int y = 0; y < picture.height; ++y) {
         png_write_row(png, rows + static_cast<std::size_t>(y) * row);
     }
@@ -260,13 +284,57 @@ std::string encode(std::FILE *file, const image &picture, const std::vector<std:
 std::string encode(std::FILE *file, const image &picture) {
     std::vector<std::uint8_t> indices;
     std::vector<png_color> colours;
-    const bool indexed = topalette(picture, indices, colours);
-    return encode(file, picture, indexed ? &indices : nullptr, colours);
+    std::vector<std::uint8_t> alphas;
+    const bool indexed = topalette(picture, indices, colours, alphas);
+    return encode(file, picture, indexed ? &indices : nullptr, colours, alphas);
+}
+
+// Writes `data` whole onto the temporary file's descriptor, which is closed,
+// or keeps it in `bytes` for standard output. The problem, or empty.
+std::string writebytes(int &fd, std::vector<unsigned char> &bytes,
+                       std::vector<unsigned char> &&data) {
+    if (fd < 0) {
+        bytes = std::move(data);
+        return {};
+    }
+    const unsigned char *at = data.data();
+    std::size_t left = data.size();
+    int error = 0;
+    while (left > 0) {
+        const ssize_t wrote = ::write(fd, at, left);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            error = wrote < 0 ? errno : EIO;
+            break;
+        }
+        at += wrote;
+        left -= static_cast<std::size_t>(wrote);
+    }
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    fd = -1;
+    return error != 0 ? std::strerror(error) : std::string();
 }
 
 // Encodes `picture` into its file: the temporary file's descriptor, which is
 // closed, or memory for standard output. The problem, or empty.
-std::string writepicture(int &fd, std::vector<unsigned char> &bytes, const image &picture) {
+std::string writepicture(int &fd, std::vector<unsigned char> &bytes, const image &picture,
+                         bool webp) {
+    if (webp) {
+        std::vector<unsigned char> encoded;
+        const std::string problem = encodewebp(picture, encoded);
+        if (!problem.empty()) {
+            if (fd >= 0) {
+                ::close(fd);
+                fd = -1;
+            }
+            return problem;
+        }
+        return writebytes(fd, bytes, std::move(encoded));
+    }
     if (fd < 0) {
         char *memory = nullptr;
         std::size_t size = 0;
@@ -406,7 +474,8 @@ void pngset::work() {
             }
         } else {
             try {
-                problem = writepicture(next.file->fd, next.file->bytes, next.picture);
+                problem =
+                    writepicture(next.file->fd, next.file->bytes, next.picture, next.file->webp);
             } catch (const std::bad_alloc &) {
                 problem = "out of memory";
             }
@@ -447,7 +516,7 @@ void pngset::throwfailed() {
     }
 }
 
-void pngset::add(const std::string &path, image picture) {
+pngset::pending *pngset::open(const std::string &path) {
     throwfailed();
     pending *file = nullptr;
     if (isstdout(path)) {
@@ -473,6 +542,23 @@ void pngset::add(const std::string &path, image picture) {
         }
         ::fchmod(fd, filemode());
     }
+    return file;
+}
+
+void pngset::addencoded(const std::string &path, std::vector<unsigned char> bytes) {
+    pending *file = open(path);
+    std::string problem = writebytes(file->fd, file->bytes, std::move(bytes));
+    if (!problem.empty()) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        file->problem = std::move(problem);
+        failed_ = true;
+    }
+    throwfailed();
+}
+
+void pngset::add(const std::string &path, image picture) {
+    pending *file = open(path);
+    file->webp = formatof(path) == fileformat::webp;
     if (workers_.size() < wanted_) {
         try {
             workers_.emplace_back([this] { work(); });
@@ -481,7 +567,7 @@ void pngset::add(const std::string &path, image picture) {
         }
     }
     if (workers_.empty()) {
-        file->problem = writepicture(file->fd, file->bytes, picture);
+        file->problem = writepicture(file->fd, file->bytes, picture, file->webp);
         if (!file->problem.empty()) {
             failed_ = true;
         }

@@ -1,5 +1,5 @@
-// Writing pictures as PNG files so that a run either writes all of them or
-// none: each goes to a temporary file beside its destination, and they are
+// Writing pictures as PNG (or WebP) files so that a run either writes all of
+// them or none: each goes to a temporary file beside its destination, and they are
 // renamed into place together once every one has been written. A destination
 // that is a symbolic link is written through: the temporary goes beside the
 // file the link leads to and replaces that file. The name "-" stands for
@@ -45,9 +45,14 @@ class pngset {
     ~pngset();
 
     // Creates a temporary file beside `path` (or, for "-", keeps the PNG in
-    // memory) and queues `picture` to be encoded into it. Throws failure, for
-    // this picture or for an earlier one whose encoding failed.
+    // memory) and queues `picture` to be encoded into it: as a lossless WebP
+    // when `path` ends in .webp, else as a PNG (RGBA and 16-bit grey
+    // pictures too). Throws failure, for this picture or for an earlier one
+    // whose encoding failed.
     void add(const std::string &path, image picture);
+    // The same for a file already encoded (an animation): `bytes` are written
+    // to a temporary file beside `path` at once, renamed with the others.
+    void addencoded(const std::string &path, std::vector<unsigned char> bytes);
     // Waits for every picture, writes the one for standard output, then
     // renames every temporary file to its destination. Throws failure, and
     // then leaves none of the temporary files behind.
@@ -63,11 +68,13 @@ class pngset {
         std::string problem;              // why it could not be written
         bool renamed = false;
         temporaryfile *signalled = nullptr; // its entry for the signal handler
+        bool webp = false;                  // encoded as WebP rather than PNG
     };
     struct job {
         pending *file;
         image picture;
     };
+    pending *open(const std::string &path); // a new entry and its temporary file
     void work();
     void finish(); // waits for the queue to empty and the workers to end
     void throwfailed();

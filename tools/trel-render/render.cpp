@@ -63,14 +63,12 @@ origin originof(const canvas::engines &engine) {
         engine);
 }
 
-// The factor that brings the nearness of every point within the reach of
-// engine3d's depth plane: 1 unless the mesh is deeper than that.
-double depthsqueeze(const std::vector<screenpoint> &points) {
-    double deepest = 0.0;
-    for (const screenpoint &p : points) {
-        deepest = std::max(deepest, std::fabs(p.near));
-    }
-    return deepest > depthreach ? depthreach / deepest : 1.0;
+// The word the picture is cleared with: the background, and on a transparent
+// background the mark of a pixel not drawn on.
+unsigned long clearword(const options &opts, bool depthtested) {
+    const unsigned long background =
+        depthtested ? exchanged(opts.background) : colourword(opts.background);
+    return opts.transparent ? background | undrawn : background;
 }
 
 // The world points the engine is handed for the placed vertices: the picture
@@ -161,6 +159,14 @@ void drawoutline(trel::engine &engine, const std::vector<quim::point> &world, co
 
 } // namespace
 
+double depthsqueeze(const std::vector<screenpoint> &points) {
+    double deepest = 0.0;
+    for (const screenpoint &p : points) {
+        deepest = std::max(deepest, std::fabs(p.near));
+    }
+    return deepest > depthreach ? depthreach / deepest : 1.0;
+}
+
 canvas::canvas(enginekind kind, int width, int height)
     : kind_(kind), width_(width), height_(height), engine_(makeengine(kind, width, height)),
       pixels_(
@@ -191,7 +197,7 @@ void canvas::draw(const mesh &m, const std::vector<screenpoint> &points, const o
     trel::engine &engine = base();
     const std::vector<quim::point> world = worldpoints(points, originof(engine_), showsxy);
     const std::vector<std::size_t> order = drawingorder(m, points, faces, depthtested);
-    engine.clear(depthtested ? exchanged(opts.background) : colourword(opts.background));
+    engine.clear(clearword(opts, depthtested));
     if (faces && outlines && depthtested) {
         // On the 3d engine the outlines in style both go after all faces,
         // lifted towards the viewer.
@@ -214,10 +220,28 @@ void canvas::draw(const mesh &m, const std::vector<screenpoint> &points, const o
     }
 }
 
-image canvas::colour() const {
-    image out{width_, height_, 3, {}};
-    out.bytes.resize(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 3);
-    readrgb(out.bytes.data(), 3);
+image canvas::colour(bool transparent) const {
+    const int channels = transparent ? 4 : 3;
+    image out{width_, height_, channels, 8, {}};
+    out.bytes.resize(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) *
+                     static_cast<std::size_t>(channels));
+    readrgb(out.bytes.data(), static_cast<std::size_t>(channels));
+    if (!transparent) {
+        return out;
+    }
+    std::uint8_t *rgba = out.bytes.data();
+    for (int row = 0; row < height_; ++row) {
+        const std::uint32_t *line = pixels_ + static_cast<std::size_t>(row) * stride_;
+        for (int column = 0; column < width_; ++column, rgba += 4) {
+            if ((line[column] & undrawn) == undrawn) {
+                // Black under alpha 0, so that every pixel not drawn on is the
+                // same and a palette needs one entry for them.
+                rgba[0] = rgba[1] = rgba[2] = rgba[3] = 0;
+            } else {
+                rgba[3] = 255;
+            }
+        }
+    }
     return out;
 }
 
@@ -237,18 +261,53 @@ void canvas::readrgb(std::uint8_t *out, std::size_t step) const {
     }
 }
 
-image canvas::depth() const {
-    image out{width_, height_, 1, {}};
-    out.bytes.assign(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_), 0);
+image canvas::depth(const depthmapping *mapping, bool sixteen) const {
+    const std::size_t bytes = sixteen ? 2 : 1;
+    image out{width_, height_, 1, sixteen ? 16 : 8, {}};
+    out.bytes.assign(static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * bytes,
+                     0);
     const auto *engine = std::get_if<trel::engine3d>(&engine_);
     if (engine == nullptr) {
         return out;
     }
+    const int darkest = sixteen ? darkest16 : darkest8;
+    const int brightest = sixteen ? brightest16 : brightest8;
     // clear() fills the plane with trel::fardepth; anything above was drawn.
     const std::int16_t *zbuf = engine->zbuf;
     const auto at = [zbuf, this](int row, int column) {
         return static_cast<int>(zbuf[static_cast<std::size_t>(row) * stride_ + column]);
     };
+    std::uint8_t *to = out.bytes.data();
+    const auto put = [&to, sixteen](int grey) {
+        if (sixteen) {
+            *to++ = static_cast<std::uint8_t>(grey >> 8);
+        }
+        *to++ = static_cast<std::uint8_t>(grey);
+    };
+    if (mapping != nullptr) {
+        // A depth d is d / unit mesh units in front of the centre; its place
+        // between far (0) and near (1) is d * slope + offset, held to 0..1.
+        const double slope = 1.0 / (mapping->unit * (mapping->near - mapping->far));
+        const double offset = -mapping->far / (mapping->near - mapping->far);
+        const double greys = brightest - darkest;
+        for (int row = 0; row < height_; ++row) {
+            for (int column = 0; column < width_; ++column) {
+                const int d = at(row, column);
+                if (d <= trel::fardepth) {
+                    put(0);
+                    continue;
+                }
+                double place = d * slope + offset;
+                if (!(place >= 0.0)) { // also a NaN
+                    place = 0.0;
+                } else if (place > 1.0) {
+                    place = 1.0;
+                }
+                put(darkest + static_cast<int>(std::lround(place * greys)));
+            }
+        }
+        return out;
+    }
     int nearest = trel::fardepth;
     int farthest = 32767;
     for (int row = 0; row < height_; ++row) {
@@ -260,19 +319,17 @@ image canvas::depth() const {
             }
         }
     }
-    // The drawn depths are stretched over 48 (farthest) to 255 (nearest); a
-    // picture at one depth is all nearest.
+    // The drawn depths are stretched over the darkest drawn grey (farthest)
+    // to the brightest (nearest); a picture at one depth is all nearest.
     if (nearest == farthest) {
         --farthest;
     }
-    const int span = nearest - farthest;
-    std::size_t k = 0;
+    const long long span = nearest - farthest;
+    const long long greys = brightest - darkest;
     for (int row = 0; row < height_; ++row) {
         for (int column = 0; column < width_; ++column) {
             const int d = at(row, column);
-            out.bytes[k++] = d > trel::fardepth
-                                 ? static_cast<std::uint8_t>(48 + (d - farthest) * 207 / span)
-                                 : 0;
+            put(d > trel::fardepth ? darkest + static_cast<int>((d - farthest) * greys / span) : 0);
         }
     }
     return out;
