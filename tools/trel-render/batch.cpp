@@ -365,7 +365,7 @@ unsigned availablecores() {
 // "[#########       ] 12/40" on one line of a terminal.
 class progressbar {
   public:
-    progressbar(std::size_t total) : total_(total), shown_(::isatty(STDERR_FILENO) == 1) {
+    explicit progressbar(std::size_t total) : total_(total), shown_(::isatty(STDERR_FILENO) == 1) {
         draw(0);
     }
     // A line of its own, above the bar.
