@@ -1,10 +1,13 @@
 // trel-render: draws a mesh with the trel software rasterizer and writes the
-// picture as a PNG file. Every problem with the input or the output ends the
-// run with one line on stderr and status 2, leaving no file behind.
+// picture as a PNG file, or, with --out-dir, one picture per mesh of a batch.
+// Every problem with the input or the output ends the run with one line on
+// stderr and status 2, leaving no file behind; in a batch, a mesh that fails
+// is reported in one line and skipped, and the run ends with status 2.
 #include <iostream>
 #include <new>
 #include <string>
 
+#include "batch.h"
 #include "failure.h"
 #include "job.h"
 #include "load.h"
@@ -16,6 +19,9 @@ int main(int argc, char **argv) {
         render::options opts;
         if (const auto done = render::parseoptions(argc, argv, opts)) {
             return *done;
+        }
+        if (!opts.outdir.empty()) {
+            return render::runbatch(opts);
         }
         render::renderjob(opts, {opts.meshes.empty() ? std::string() : opts.meshes.front(),
                                  opts.output, opts.depth});

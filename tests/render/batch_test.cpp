@@ -1,0 +1,461 @@
+// Batches (--out-dir, -j) and thumbnails (--thumbnail and the installed
+// thumbnailer entry), run as a user or a file manager runs them.
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+
+#include "runner.h"
+
+namespace {
+
+using namespace rendertest;
+
+// A picture decoded with its alpha channel; a PNG without one reads as opaque.
+struct rgbapicture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> bytes;
+    int alpha(int column, int row) const {
+        return bytes[(static_cast<std::size_t>(row) * width + column) * 4 + 3];
+    }
+};
+
+rgbapicture readrgba(const fs::path &path) {
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    rgbapicture p;
+    if (png_image_begin_read_from_file(&png, path.c_str()) == 0) {
+        ADD_FAILURE() << "cannot read " << path << ": " << png.message;
+        return p;
+    }
+    png.format = PNG_FORMAT_RGBA;
+    p.width = static_cast<int>(png.width);
+    p.height = static_cast<int>(png.height);
+    p.bytes.resize(PNG_IMAGE_SIZE(png));
+    if (png_image_finish_read(&png, nullptr, p.bytes.data(), 0, nullptr) == 0) {
+        ADD_FAILURE() << "cannot decode " << path << ": " << png.message;
+    }
+    return p;
+}
+
+std::string bytesof(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The cube in the named format of cubemeshes().
+std::string cube(const std::string &format) {
+    for (const auto &[name, text] : cubemeshes()) {
+        if (name == format) {
+            return text;
+        }
+    }
+    ADD_FAILURE() << "no cube as " << format;
+    return {};
+}
+
+class batch : public trelrender {
+  protected:
+    std::set<std::string> filesin(const std::string &folder) {
+        std::set<std::string> names;
+        for (const auto &entry : fs::directory_iterator(dir / folder)) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    // The picture a single run draws of `mesh` with `args`.
+    std::uint64_t single(const std::string &mesh, std::vector<std::string> args) {
+        args.insert(args.begin(), mesh);
+        const picture p = render(args, "single.png");
+        fs::remove(dir / "single.png");
+        return pixelhash(p);
+    }
+
+    // Starts trel-render with `args` in the test's folder, with no shell in
+    // between; its output goes to stdout.txt and stderr.txt there.
+    pid_t spawn(const std::vector<std::string> &args, const std::string &program) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::chdir(dir.c_str()) != 0) {
+                ::_exit(127);
+            }
+            const int out = ::open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = ::open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(out, STDOUT_FILENO);
+            ::dup2(err, STDERR_FILENO);
+            std::vector<char *> argv;
+            for (const std::string &a : args) {
+                argv.push_back(const_cast<char *>(a.c_str()));
+            }
+            argv.push_back(nullptr);
+            ::execv(program.c_str(), argv.data());
+            ::_exit(127);
+        }
+        return pid;
+    }
+
+    // Waits for `pid`, at most two minutes; returns its wait status.
+    int waitfor(pid_t pid) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        int status = 0;
+        while (::waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                ADD_FAILURE() << "trel-render did not end";
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return status;
+    }
+
+    // The children of process `pid`.
+    static std::vector<pid_t> childrenof(pid_t pid) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
+                         "/children");
+        std::vector<pid_t> children;
+        for (pid_t child = 0; in >> child;) {
+            children.push_back(child);
+        }
+        return children;
+    }
+
+    // Every file of `folder` is a whole picture: no temporary file is left.
+    void onlypictures(const std::string &folder, const std::set<std::string> &allowed) {
+        for (const std::string &name : filesin(folder)) {
+            EXPECT_EQ(allowed.count(name), 1U) << "left behind: " << name;
+            if (allowed.count(name) != 0) {
+                const picture p = readpng(dir / folder / name);
+                EXPECT_GT(p.width, 0) << name;
+            }
+        }
+    }
+};
+
+TEST_F(batch, EachMeshIsWrittenUnderItsName) {
+    write("a.obj", cube("obj"));
+    write("b.stl", cube("binary.stl"));
+    write("c.ply", cube("ascii.ply"));
+    write("d.gltf", tallcubegltf());
+    const std::vector<std::string> look = {"--size", "64x48", "--view", "20,30"};
+    std::vector<std::string> args = {"a.obj",  "b.stl",     "c.ply",
+                                     "d.gltf", "--out-dir", "thumbs/small"};
+    args.insert(args.end(), look.begin(), look.end());
+    const result r = run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "");
+    // The folder is made, parents and all.
+    ASSERT_TRUE(fs::is_directory(dir / "thumbs/small"));
+    EXPECT_EQ(filesin("thumbs/small"), (std::set<std::string>{"a.png", "b.png", "c.png", "d.png"}));
+    // Each picture is the one a run of its own mesh draws, with the same options.
+    for (const std::string mesh : {"a.obj", "b.stl", "c.ply", "d.gltf"}) {
+        const std::string name = fs::path(mesh).stem().string() + ".png";
+        const picture p = readpng(dir / "thumbs/small" / name);
+        EXPECT_EQ(p.width, 64) << mesh;
+        EXPECT_EQ(p.height, 48) << mesh;
+        EXPECT_GT(covered(p).covered, 100) << mesh;
+        EXPECT_EQ(pixelhash(p), single(mesh, look)) << mesh;
+    }
+    // The tall cube is not the cube: the pictures went to their own meshes' names.
+    EXPECT_NE(pixelhash(readpng(dir / "thumbs/small/a.png")),
+              pixelhash(readpng(dir / "thumbs/small/d.png")));
+
+    // --stats: each mesh's figures together, under its name, however the
+    // children ran.
+    const result s = run({"a.obj", "d.gltf", "--out-dir", "stats", "--stats", "-j", "2"});
+    EXPECT_EQ(s.status, 0) << s.err;
+    for (const std::string mesh : {"a.obj", "d.gltf"}) {
+        const std::size_t at = s.out.find("mesh: " + mesh + "\n");
+        ASSERT_NE(at, std::string::npos) << s.out;
+        EXPECT_EQ(s.out.find("triangles: 12\n", at), s.out.find("triangles:", at)) << s.out;
+    }
+    EXPECT_EQ(std::count(s.out.begin(), s.out.end(), ':') % 2, 0) << s.out;
+
+    // The bunny, when no mesh is given.
+    const result bunny = run({"--out-dir", ".", "--size", "40x30"});
+    EXPECT_EQ(bunny.status, 0) << bunny.err;
+    EXPECT_GT(covered(readpng(dir / "bunny.png")).covered, 50);
+}
+
+TEST_F(batch, CollidingNamesAreResolvedTheSameWayEveryTime) {
+    fs::create_directories(dir / "sub");
+    fs::create_directories(dir / "out");
+    write("a.obj", cube("obj"));
+    write("a.stl", cube("ascii.stl"));
+    write("sub/a.obj", gridobj(5));
+    write("sub/A.gltf", tallcubegltf());
+    write("b.obj", cube("obj"));
+    // A mesh in the output folder whose name is the picture another would take.
+    write("out/e.png", cube("ascii.ply"));
+    const std::string kept = slurp("out/e.png");
+    const std::vector<std::string> args = {"a.obj",   "a.stl",  "sub/a.obj", "sub/A.gltf",
+                                           "./b.obj", "b.obj",  "out/e.png", "--out-dir",
+                                           "out",     "--size", "32x32"};
+    for (const std::string jobs : {"1", "4"}) {
+        std::vector<std::string> all = args;
+        all.insert(all.end(), {"-j", jobs});
+        const result r = run(all);
+        EXPECT_EQ(r.status, 0) << r.err;
+        // Shared stems keep their extensions (without regard to case);
+        // names still shared are numbered in command-line order; a file
+        // named twice is drawn once; the mesh in the folder is not replaced.
+        EXPECT_EQ(filesin("out"),
+                  (std::set<std::string>{"a.obj.png", "a.stl.png", "a.obj-2.png", "A.gltf.png",
+                                         "b.png", "e.png", "e-2.png"}))
+            << "-j " << jobs;
+        EXPECT_EQ(slurp("out/e.png"), kept);
+        EXPECT_EQ(pixelhash(readpng(dir / "out/a.obj.png")), single("a.obj", {"--size", "32x32"}));
+        EXPECT_EQ(pixelhash(readpng(dir / "out/a.obj-2.png")),
+                  single("sub/a.obj", {"--size", "32x32"}));
+        EXPECT_EQ(pixelhash(readpng(dir / "out/e-2.png")),
+                  single("out/e.png", {"--size", "32x32"}));
+    }
+}
+
+TEST_F(batch, BrokenMeshIsReportedAndSkipped) {
+    write("good1.obj", cube("obj"));
+    write("broken.obj", "v 1 2\nf 1 2 3 4 5\nthis is not a mesh\n");
+    write("good2.stl", cube("binary.stl"));
+    write("good3.ply", cube("binary.ply"));
+    for (const std::string jobs : {"1", "3"}) {
+        const std::string out = "out" + jobs;
+        const result r = run({"good1.obj", "broken.obj", "good2.stl", "missing.off", "good3.ply",
+                              "--out-dir", out, "-j", jobs, "--size", "48x48"});
+        EXPECT_EQ(r.status, 2) << r.err;
+        // One line each, naming the mesh first, nothing else.
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+        EXPECT_NE(r.err.find("trel-render: broken.obj: "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("trel-render: missing.off: "), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("good"), std::string::npos) << r.err;
+        onlypictures(out, {"good1.png", "good2.png", "good3.png"});
+        EXPECT_EQ(filesin(out).size(), 3U);
+    }
+
+    // A mesh whose picture cannot be written fails alone too.
+    fs::create_directories(dir / "out/good2.png");
+    const result r = run({"good1.obj", "good2.stl", "--out-dir", "out", "--size", "48x48"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.err.rfind("trel-render: good2.stl: cannot write", 0), 0U) << r.err;
+    EXPECT_TRUE(fs::is_regular_file(dir / "out/good1.png"));
+
+    // Nothing drawn at all: a folder the batch made is not left behind.
+    const result none = run({"broken.obj", "--out-dir", "made/here"});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_FALSE(fs::exists(dir / "made")) << none.err;
+}
+
+TEST_F(batch, AnyNumberOfJobsGivesTheSameFiles) {
+    std::vector<std::string> meshes;
+    for (int i = 0; i < 7; ++i) {
+        const std::string name = "grid" + std::to_string(i) + ".obj";
+        write(name, gridobj(4 + 3 * i));
+        meshes.push_back(name);
+    }
+    write("cube.stl", cube("ascii.stl"));
+    meshes.push_back("cube.stl");
+    for (const std::string jobs : {"1", "3"}) {
+        std::vector<std::string> args = meshes;
+        args.insert(args.end(), {"--out-dir", "j" + jobs, "-j", jobs, "--style", "both"});
+        const result r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+    }
+    ASSERT_EQ(filesin("j1"), filesin("j3"));
+    EXPECT_EQ(filesin("j1").size(), meshes.size());
+    std::set<std::string> contents;
+    for (const std::string &name : filesin("j1")) {
+        const std::string one = bytesof(dir / "j1" / name);
+        EXPECT_EQ(one, bytesof(dir / "j3" / name)) << name;
+        contents.insert(one);
+    }
+    // Every mesh has a picture of its own.
+    EXPECT_EQ(contents.size(), meshes.size());
+}
+
+TEST_F(batch, RefusedBatchTouchesNothing) {
+    write("a.obj", cube("obj"));
+    write("taken", "a file\n");
+    refused({"a.obj", "--out-dir", "new", "--frames", "3"}, "--frames");
+    refused({"a.obj", "--out-dir", "new", "--depth", "d.png"}, "--depth");
+    refused({"a.obj", "--out-dir", "new", "-o", "x.png"}, "-o");
+    refused({"a.obj", "--out-dir", "new", "-j", "0"}, "--jobs");
+    refused({"a.obj", "--out-dir", "new", "--thumbnail", "big"}, "--thumbnail");
+    refused({"a.obj", "--out-dir", "taken"}, "not a folder");
+    refused({"a.obj", "--out-dir", "taken/below"}, "taken");
+    refused({"a.obj", "a.obj"}, "--out-dir");
+}
+
+TEST_F(batch, SignalsLeaveNoTemporaryFiles) {
+    // Meshes big enough, and pictures large enough, that the batch is still
+    // drawing and writing when it is stopped.
+    write("grid.obj", gridobj(120));
+    std::vector<std::string> args = {"trel-render"};
+    for (int i = 0; i < 6; ++i) {
+        const std::string name = "g" + std::to_string(i) + ".obj";
+        fs::copy_file(dir / "grid.obj", dir / name);
+        args.push_back(name);
+    }
+    args.insert(args.end(), {"--out-dir", "out", "--size", "3000x3000", "-j", "2"});
+    std::set<std::string> pictures;
+    for (int i = 0; i < 6; ++i) {
+        pictures.insert("g" + std::to_string(i) + ".png");
+    }
+
+    // The batch is stopped by a signal to it alone: its children go too.
+    for (const int signal : {SIGINT, SIGTERM}) {
+        fs::remove_all(dir / "out");
+        const pid_t pid = spawn(args, TREL_RENDER_PROGRAM);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!fs::exists(dir / "out") && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const std::vector<pid_t> children = childrenof(pid);
+        ::kill(pid, signal);
+        const int status = waitfor(pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        for (const pid_t child : children) {
+            EXPECT_NE(::kill(child, 0), 0) << "child " << child << " outlived the batch";
+        }
+        if (fs::exists(dir / "out")) {
+            onlypictures("out", pictures);
+        }
+    }
+
+    // A child killed on its own is one mesh that failed; the first mesh is
+    // the heaviest, so that its child is still at work when it is killed.
+    fs::remove_all(dir / "out");
+    write("heavy.obj", gridobj(300));
+    const pid_t pid = spawn({"trel-render", "heavy.obj", "g1.obj", "g2.obj", "--out-dir", "out",
+                             "--size", "3000x3000", "-j", "1"},
+                            TREL_RENDER_PROGRAM);
+    std::vector<pid_t> children;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (children.empty() && std::chrono::steady_clock::now() < until) {
+        children = childrenof(pid);
+    }
+    ASSERT_EQ(children.size(), 1U);
+    EXPECT_EQ(::kill(children.front(), SIGKILL), 0);
+    const int status = waitfor(pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+    EXPECT_EQ(slurp("stderr.txt"),
+              "trel-render: heavy.obj: drawing it stopped on signal SIGKILL\n");
+    EXPECT_EQ(filesin("out"), (std::set<std::string>{"g1.png", "g2.png"}));
+}
+
+// The Exec line of the installed thumbnailer entry, split into words and
+// given the substitutions a file manager makes.
+std::vector<std::string> thumbnailcommand(const std::string &exec, const std::string &size,
+                                          const std::string &input, const std::string &output) {
+    std::vector<std::string> words;
+    std::istringstream in(exec);
+    for (std::string word; in >> word;) {
+        std::string done;
+        for (std::size_t i = 0; i < word.size(); ++i) {
+            if (word[i] != '%' || i + 1 == word.size()) {
+                done += word[i];
+                continue;
+            }
+            const char code = word[++i];
+            if (code == 's') {
+                done += size;
+            } else if (code == 'i') {
+                done += input;
+            } else if (code == 'u') {
+                done += "file://" + input; // the tests' paths need no escapes
+            } else if (code == 'o') {
+                done += output;
+            } else if (code == '%') {
+                done += '%';
+            } else {
+                ADD_FAILURE() << "a thumbnailer does not substitute %" << code;
+            }
+        }
+        words.push_back(done);
+    }
+    return words;
+}
+
+TEST_F(batch, ThumbnailerEntryDrawsAThumbnail) {
+    std::ifstream entry(fs::path(TREL_SOURCE_DIR) / "share/thumbnailers/trel-render.thumbnailer");
+    ASSERT_TRUE(entry.good());
+    std::map<std::string, std::string> keys;
+    std::string line;
+    std::getline(entry, line);
+    EXPECT_EQ(line, "[Thumbnailer Entry]");
+    while (std::getline(entry, line)) {
+        const std::size_t equals = line.find('=');
+        if (!line.empty() && line[0] != '#' && equals != std::string::npos) {
+            keys[line.substr(0, equals)] = line.substr(equals + 1);
+        }
+    }
+    EXPECT_EQ(keys["TryExec"], "trel-render");
+
+    // Every type named is one the shared MIME database knows, and the common
+    // mesh types are all there.
+    std::set<std::string> types;
+    std::istringstream list(keys["MimeType"]);
+    for (std::string type; std::getline(list, type, ';');) {
+        types.insert(type);
+    }
+    for (const std::string type :
+         {"model/stl", "model/obj", "model/gltf+json", "model/gltf-binary", "model/3mf"}) {
+        EXPECT_EQ(types.count(type), 1U) << type;
+    }
+    const std::string database = bytesof("/usr/share/mime/packages/freedesktop.org.xml");
+    if (!database.empty()) {
+        for (const std::string &type : types) {
+            EXPECT_TRUE(database.find("<mime-type type=\"" + type + "\"") != std::string::npos ||
+                        database.find("<alias type=\"" + type + "\"") != std::string::npos)
+                << type;
+        }
+    }
+
+    // A file manager's run: an absolute input path (here with a space in
+    // it), and a temporary file it has already made for the thumbnail.
+    write("tall cube.gltf", tallcubegltf());
+    write("thumbnail-XY12AB.png", "");
+    for (const std::string size : {"128", "256"}) {
+        const std::vector<std::string> words =
+            thumbnailcommand(keys["Exec"], size, (dir / "tall cube.gltf").string(),
+                             (dir / "thumbnail-XY12AB.png").string());
+        ASSERT_FALSE(words.empty());
+        EXPECT_EQ(words.front(), keys["TryExec"]);
+        const int status = waitfor(spawn(words, TREL_RENDER_PROGRAM));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << slurp("stderr.txt");
+
+        const rgbapicture p = readrgba(dir / "thumbnail-XY12AB.png");
+        const int side = std::stoi(size);
+        ASSERT_EQ(p.width, side);
+        ASSERT_EQ(p.height, side);
+        // The mesh is drawn, fit inside the square: the tall cube reaches
+        // from near the top to near the bottom, and not the edges.
+        const auto shape = covered(readpng(dir / "thumbnail-XY12AB.png"));
+        const int top = shape.top;
+        const int bottom = shape.bottom;
+        const auto drawn = shape.covered;
+        EXPECT_GT(drawn, side * side / 10);
+        EXPECT_GT(top, 0);
+        EXPECT_LT(bottom, side - 1);
+        EXPECT_GE(bottom - top + 1, side * 8 / 10);
+        EXPECT_GT(shape.left, 0);
+        EXPECT_LT(shape.right, side - 1);
+        // Where nothing is drawn the file manager's background shows.
+        for (const auto &[column, row] :
+             {std::pair{0, 0}, {side - 1, 0}, {0, side - 1}, {side - 1, side - 1}}) {
+            EXPECT_EQ(p.alpha(column, row), 0) << size << ": corner " << column << "," << row;
+        }
+        EXPECT_EQ(p.alpha(side / 2, side / 2), 255) << size;
+    }
+}
+
+} // namespace
