@@ -14,37 +14,95 @@ namespace {
 
 using triangle = std::array<std::uint32_t, 3>;
 
-// Half-edge h runs along side h % 3 of triangle h / 3, from its corner h % 3
-// to the next one.
-std::uint32_t tail(const std::vector<triangle> &t, std::uint32_t h) { return t[h / 3][h % 3]; }
-std::uint32_t head(const std::vector<triangle> &t, std::uint32_t h) {
-    return t[h / 3][(h % 3 + 1) % 3];
-}
-
-// In `partner`: a side no other triangle shares, or one that three or more share.
-constexpr std::uint32_t alone = std::numeric_limits<std::uint32_t>::max();
-constexpr std::uint32_t crowded = alone - 1;
-
 bool degenerate(const triangle &t) { return t[0] == t[1] || t[1] == t[2] || t[0] == t[2]; }
 
-// For each half-edge, the one other half-edge along the same edge, or alone,
-// or crowded. The half-edges are grouped by the lower-numbered corner of
-// their edge (those of vertex a are byedge[start[a]] ... byedge[start[a + 1] -
-// 1]), and each group sorted by the other corner, so that the half-edges of
-// one edge lie side by side. Time and memory grow with the mesh (a few bytes
-// an edge), unlike a map keyed by edge. Degenerate triangles (a corner
-// repeated) share no edge.
-std::vector<std::uint32_t> partners(const mesh &m) {
+// What is known of a part, kept at its root.
+enum partflags : std::uint8_t {
+    open = 1,     // an edge lies alone or crowded (three or more triangles), or a corner repeats
+    disagree = 2, // its triangles cannot all be wound one way (a one-sided surface)
+};
+
+// The parts: sets of triangles joined by shared edges, each triangle also
+// knowing whether it is wound the other way from its part's root (`odd`
+// relative to the triangle above it). Joining and finding take nearly
+// constant time (paths are shortened as they are walked); the memory is six
+// bytes a triangle.
+class partition {
+  public:
+    explicit partition(std::size_t faces) : up_(faces), odd_(faces, 0), flags_(faces, 0) {
+        for (std::size_t f = 0; f < faces; ++f) {
+            up_[f] = static_cast<std::uint32_t>(f);
+        }
+    }
+
+    // The root of f's part, and whether f is wound the other way from it.
+    std::pair<std::uint32_t, std::uint8_t> find(std::uint32_t f) {
+        std::uint32_t root = f;
+        std::uint8_t turned = 0;
+        while (up_[root] != root) {
+            turned ^= odd_[root];
+            root = up_[root];
+        }
+        // Every triangle on the way now hangs from the root directly.
+        std::uint32_t x = f;
+        std::uint8_t xturned = turned;
+        while (x != root) {
+            const std::uint32_t next = up_[x];
+            const auto nextturned = static_cast<std::uint8_t>(xturned ^ odd_[x]);
+            up_[x] = root;
+            odd_[x] = xturned;
+            x = next;
+            xturned = nextturned;
+        }
+        return {root, turned};
+    }
+
+    // Joins the parts of f and g, which share an edge: g is to be wound the
+    // other way from f when `turn` is 1.
+    void join(std::uint32_t f, std::uint32_t g, std::uint8_t turn) {
+        const auto [rf, tf] = find(f);
+        const auto [rg, tg] = find(g);
+        if (rf == rg) {
+            if ((tf ^ tg) != turn) {
+                flags_[rf] |= disagree;
+            }
+            return;
+        }
+        up_[rg] = rf;
+        odd_[rg] = static_cast<std::uint8_t>(tf ^ tg ^ turn);
+        flags_[rf] |= flags_[rg];
+    }
+
+    void mark(std::uint32_t f, std::uint8_t flag) { flags_[find(f).first] |= flag; }
+    std::uint8_t flags(std::uint32_t root) const { return flags_[root]; }
+
+  private:
+    std::vector<std::uint32_t> up_;
+    std::vector<std::uint8_t> odd_;
+    std::vector<std::uint8_t> flags_;
+};
+
+// Joins the triangles that share edges. The half-edges (side s of triangle i
+// runs from corner s to corner s + 1) are grouped by the lower-numbered
+// corner of their edge (those of vertex a are byedge[start[a]] ...
+// byedge[start[a + 1] - 1]), each held as the other corner in the high 32
+// bits, then the half-edge's number 3i + s, then a bit set when it runs from
+// the lower corner; each group is sorted, so that the half-edges of one edge
+// lie side by side. Time and memory grow with the mesh (a few bytes an edge),
+// unlike a map keyed by edge. Degenerate triangles share no edge.
+void joinparts(const mesh &m, partition &parts) {
     const std::vector<triangle> &t = m.triangles;
     const std::size_t count = m.vertices.size();
-    const auto halfedges = static_cast<std::uint32_t>(3 * t.size());
-    const auto low = [&t](std::uint32_t h) { return std::min(tail(t, h), head(t, h)); };
-    const auto high = [&t](std::uint32_t h) { return std::max(tail(t, h), head(t, h)); };
 
     std::vector<std::uint32_t> start(count + 2, 0);
-    for (std::uint32_t h = 0; h < halfedges; ++h) {
-        if (!degenerate(t[h / 3])) {
-            ++start[low(h) + 2];
+    for (std::uint32_t i = 0; i < t.size(); ++i) {
+        const triangle &f = t[i];
+        if (degenerate(f)) {
+            parts.mark(i, open);
+            continue;
+        }
+        for (std::uint32_t side = 0; side < 3; ++side) {
+            ++start[std::min(f[side], f[(side + 1) % 3]) + 2];
         }
     }
     for (std::size_t a = 2; a < start.size(); ++a) {
@@ -52,39 +110,57 @@ std::vector<std::uint32_t> partners(const mesh &m) {
     }
     // start[a + 1] is now where a's group begins; filling moves it to its
     // end, which is where a + 1's group begins.
-    std::vector<std::uint32_t> byedge(start.back());
-    for (std::uint32_t h = 0; h < halfedges; ++h) {
-        if (!degenerate(t[h / 3])) {
-            byedge[start[low(h) + 1]++] = h;
+    std::vector<std::uint64_t> byedge(start.back());
+    for (std::uint32_t i = 0; i < t.size(); ++i) {
+        const triangle &f = t[i];
+        if (!degenerate(f)) {
+            for (std::uint32_t side = 0; side < 3; ++side) {
+                const std::uint32_t a = f[side];
+                const std::uint32_t b = f[(side + 1) % 3];
+                byedge[start[std::min(a, b) + 1]++] = static_cast<std::uint64_t>(std::max(a, b))
+                                                          << 32 |
+                                                      (3 * i + side) << 1 | (a < b ? 1U : 0U);
+            }
         }
     }
 
-    std::vector<std::uint32_t> partner(halfedges, alone);
+    const auto other = [](std::uint64_t key) { return static_cast<std::uint32_t>(key >> 32); };
+    const auto face = [](std::uint64_t key) { return (static_cast<std::uint32_t>(key) >> 1) / 3; };
     for (std::size_t a = 0; a < count; ++a) {
         const auto first = byedge.begin() + static_cast<std::ptrdiff_t>(start[a]);
         const auto last = byedge.begin() + static_cast<std::ptrdiff_t>(start[a + 1]);
-        // Ties broken by the half-edge itself: the same mesh always gives the
-        // same result.
-        std::sort(first, last, [&high](std::uint32_t g, std::uint32_t h) {
-            return std::pair{high(g), g} < std::pair{high(h), h};
-        });
+        // Groups are small (about three half-edges on average in a closed
+        // mesh): insertion sort beats the general one there.
+        if (last - first <= 16) {
+            for (auto i = first + 1; i < last; ++i) {
+                const std::uint64_t key = *i;
+                auto j = i;
+                for (; j != first && *(j - 1) > key; --j) {
+                    *j = *(j - 1);
+                }
+                *j = key;
+            }
+        } else {
+            std::sort(first, last);
+        }
         for (auto run = first; run != last;) {
             auto end = run + 1;
-            while (end != last && high(*end) == high(*run)) {
+            while (end != last && other(*end) == other(*run)) {
                 ++end;
             }
             if (end - run == 2) {
-                partner[run[0]] = run[1];
-                partner[run[1]] = run[0];
-            } else if (end - run > 2) {
+                // Two triangles running along their edge the same way wind
+                // opposite ways round: one is to be turned.
+                const auto same = static_cast<std::uint8_t>((run[0] & 1) == (run[1] & 1) ? 1 : 0);
+                parts.join(face(run[0]), face(run[1]), same);
+            } else {
                 for (auto h = run; h != end; ++h) {
-                    partner[*h] = crowded;
+                    parts.mark(face(*h), open);
                 }
             }
             run = end;
         }
     }
-    return partner;
 }
 
 // Six times the volume of the tetrahedron from `o` to the triangle a, b, c:
@@ -105,8 +181,8 @@ void orient(mesh &m) {
     m.sealed.clear();
     const std::size_t count = m.vertices.size();
     const std::size_t faces = m.triangles.size();
-    // Half-edges are numbered in 32 bits, two numbers kept for alone and crowded.
-    if (faces == 0 || faces > (std::numeric_limits<std::uint32_t>::max() - 2) / 3) {
+    // Half-edges are numbered in 31 bits, next to their direction.
+    if (faces == 0 || faces > (std::numeric_limits<std::uint32_t>::max() >> 1) / 3) {
         return;
     }
     for (const triangle &t : m.triangles) {
@@ -116,98 +192,51 @@ void orient(mesh &m) {
             }
         }
     }
-    const std::vector<std::uint32_t> partner = partners(m);
+    partition parts(faces);
+    joinparts(m, parts);
     std::vector<triangle> &t = m.triangles;
 
-    // Each part is walked from its first triangle across the edges that
-    // exactly two triangles share. A neighbour running along the shared edge
-    // in the same direction as the triangle it was reached from winds the
-    // other way, so it is to be turned round relative to that triangle:
-    // `turn` holds 0 (kept) or 1 (turned) relative to the part's first
-    // triangle, and `unseen` triangles not yet reached. The turns agree all
-    // round unless the surface is one-sided (a Moebius strip). A part is
-    // closed when they agree, no edge of it lies alone or crowded, no
-    // triangle is degenerate, and it encloses a volume.
-    constexpr std::uint8_t unseen = 2;
-    std::vector<std::uint8_t> turn(faces, unseen);
+    // Six times the volume each part encloses, positive when its root winds
+    // counter-clockwise seen from outside; measured from the middle of the
+    // mesh's box, which the order of the triangles and of their corners does
+    // not move (and near the mesh, so that far-off coordinates lose less).
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    vec3 low{inf, inf, inf};
+    vec3 high{-inf, -inf, -inf};
+    for (const vec3 &v : m.vertices) {
+        low = {std::min(low.x, v.x), std::min(low.y, v.y), std::min(low.z, v.z)};
+        high = {std::max(high.x, v.x), std::max(high.y, v.y), std::max(high.z, v.z)};
+    }
+    const vec3 o{low.x / 2 + high.x / 2, low.y / 2 + high.y / 2, low.z / 2 + high.z / 2};
+    std::vector<double> enclosed(faces, 0.0);
+    for (std::uint32_t f = 0; f < faces; ++f) {
+        const auto [root, turned] = parts.find(f);
+        const double v = volume(o, m.vertices[t[f][0]], m.vertices[t[f][1]], m.vertices[t[f][2]]);
+        enclosed[root] += turned != 0 ? -v : v;
+    }
+
+    // A part is closed when no edge of it lies alone or crowded, no triangle
+    // repeats a corner, its triangles can all be wound one way, and it
+    // encloses a volume; it is then wound outward. An open part that can be
+    // wound one way is wound as if it were closed: its faces are still lit
+    // from the side the viewer sees, but a file and the same file wound the
+    // other way draw the same picture (where a face and one turned away meet
+    // on the outline, the first drawn stays). A one-sided part, or one
+    // without volume, is left as it is.
     std::vector<std::uint8_t> sealed(faces, 0);
-    std::vector<std::uint32_t> part;
     std::size_t sealedcount = 0;
-    for (std::size_t seed = 0; seed < faces; ++seed) {
-        if (turn[seed] != unseen) {
+    for (std::uint32_t f = 0; f < faces; ++f) {
+        const auto [root, turned] = parts.find(f);
+        const double v = enclosed[root];
+        if ((parts.flags(root) & disagree) != 0 || !(v != 0.0)) {
             continue;
         }
-        part.clear();
-        part.push_back(static_cast<std::uint32_t>(seed));
-        turn[seed] = 0;
-        bool agree = true;
-        bool edgesshared = true;
-        for (std::size_t k = 0; k < part.size(); ++k) {
-            const std::uint32_t f = part[k];
-            if (degenerate(t[f])) {
-                edgesshared = false;
-                continue;
-            }
-            for (std::uint32_t side = 0; side < 3; ++side) {
-                const std::uint32_t h = 3 * f + side;
-                const std::uint32_t p = partner[h];
-                if (p == alone || p == crowded) {
-                    edgesshared = false;
-                    continue;
-                }
-                const std::uint32_t g = p / 3;
-                const bool samedirection = tail(t, h) == tail(t, p);
-                const auto wanted = static_cast<std::uint8_t>(turn[f] ^ (samedirection ? 1 : 0));
-                if (turn[g] == unseen) {
-                    turn[g] = wanted;
-                    part.push_back(g);
-                } else if (turn[g] != wanted) {
-                    agree = false;
-                }
-            }
+        if ((turned ^ (v < 0.0 ? 1 : 0)) != 0) {
+            std::swap(t[f][1], t[f][2]);
         }
-        if (!agree) {
-            continue; // its faces are lit from the side the viewer sees, one by one
-        }
-        // Six times the enclosed volume, positive when the part's first
-        // triangle winds counter-clockwise seen from outside; measured from
-        // the middle of the part's box, which the order of the triangles and
-        // of their corners does not move (and near the part, so that far-off
-        // coordinates lose less).
-        constexpr double inf = std::numeric_limits<double>::infinity();
-        vec3 low{inf, inf, inf};
-        vec3 high{-inf, -inf, -inf};
-        for (const std::uint32_t f : part) {
-            for (const std::uint32_t i : t[f]) {
-                const vec3 &v = m.vertices[i];
-                low = {std::min(low.x, v.x), std::min(low.y, v.y), std::min(low.z, v.z)};
-                high = {std::max(high.x, v.x), std::max(high.y, v.y), std::max(high.z, v.z)};
-            }
-        }
-        const vec3 o{low.x / 2 + high.x / 2, low.y / 2 + high.y / 2, low.z / 2 + high.z / 2};
-        double enclosed = 0.0;
-        for (const std::uint32_t f : part) {
-            const double v =
-                volume(o, m.vertices[t[f][0]], m.vertices[t[f][1]], m.vertices[t[f][2]]);
-            enclosed += turn[f] != 0 ? -v : v;
-        }
-        if (!(enclosed != 0.0)) {
-            continue; // flat or degenerate: no inside to hide faces behind
-        }
-        // An open part that can be wound one way is wound as if it were
-        // closed: its faces are still lit from the side the viewer sees, but
-        // a file and the same file wound the other way draw the same picture
-        // (where a face and one turned away meet on the outline, the first
-        // drawn stays).
-        const std::uint8_t outward = enclosed < 0.0 ? 1 : 0;
-        for (const std::uint32_t f : part) {
-            if ((turn[f] ^ outward) != 0) {
-                std::swap(t[f][1], t[f][2]);
-            }
-            sealed[f] = edgesshared ? 1 : 0;
-        }
-        if (edgesshared) {
-            sealedcount += part.size();
+        if ((parts.flags(root) & open) == 0) {
+            sealed[f] = 1;
+            ++sealedcount;
         }
     }
     if (sealedcount == faces) {
