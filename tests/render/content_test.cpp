@@ -269,8 +269,18 @@ TEST_F(trelrender, EachClosedPartShowsItsOutside) {
         const std::vector<std::string> args = {"--size", "300x200", "--engine", engine};
         std::vector<std::string> alone = {"alone.obj"};
         alone.insert(alone.end(), args.begin(), args.end());
-        const std::set<rgb> outside = colourset(render(alone));
+        const picture single = render(alone);
+        const std::set<rgb> outside = colourset(single);
         EXPECT_EQ(outside.size(), 3U); // the three faces in view
+        // A closed cube with two of its faces wound the wrong way in the
+        // file is wound outward all round.
+        std::string mixed = cubeobj(0, 1, false, 1);
+        mixed = replaced(mixed, "f 5 6 7\n", "f 5 7 6\n");
+        mixed = replaced(mixed, "f 4 8 7\n", "f 4 7 8\n");
+        write("mixed.obj", mixed);
+        std::vector<std::string> wrong = {"mixed.obj"};
+        wrong.insert(wrong.end(), args.begin(), args.end());
+        EXPECT_TRUE(render(wrong).bytes == single.bytes);
         picture reference;
         for (const int turned : {0, 1, 2, 3}) {
             SCOPED_TRACE(turned);
