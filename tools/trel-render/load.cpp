@@ -29,6 +29,8 @@
 #include <unistd.h>
 
 #include <assimp/Importer.hpp>
+#include <assimp/commonMetaData.h>
+#include <assimp/material.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
@@ -131,8 +133,56 @@ std::vector<std::uint32_t> weld(const aiMesh &m, std::uint32_t &distinct) {
     return number;
 }
 
-// Appends the triangles of one mesh, moved by `transform`.
-void gathermesh(const aiMesh &m, const aiMatrix4x4 &transform, mesh &out) {
+// A colour channel from 0 to 1 as a byte, rounded; beyond the range (or not
+// a number) it is clamped.
+std::uint32_t channel(float value) {
+    if (!(value > 0.0F)) {
+        return 0;
+    }
+    if (!(value < 1.0F)) {
+        return 255;
+    }
+    return static_cast<std::uint32_t>(static_cast<double>(value) * 255.0 + 0.5);
+}
+
+// The colour word of an assimp colour, red in bits 0-7; alpha is not drawn.
+std::uint32_t colourof(const aiColor4D &c) {
+    return channel(c.r) | channel(c.g) << 8 | channel(c.b) << 16;
+}
+
+// Appends `colour` for element `index` to `colours`, which stays empty while
+// every element so far has none.
+void addcolour(std::vector<std::uint32_t> &colours, std::size_t index, std::uint32_t colour) {
+    if (colours.empty()) {
+        if (colour == nocolour) {
+            return;
+        }
+        colours.assign(index, nocolour);
+    }
+    colours.push_back(colour);
+}
+
+// The mean of the colours of a face's corners (the mesh's first set of vertex
+// colours), as a colour word.
+std::uint32_t cornercolour(const aiMesh &m, const aiFace &face) {
+    aiColor4D sum(0.0F, 0.0F, 0.0F, 0.0F);
+    for (unsigned k = 0; k < face.mNumIndices; ++k) {
+        const aiColor4D &c = m.mColors[0][face.mIndices[k]];
+        sum.r += c.r;
+        sum.g += c.g;
+        sum.b += c.b;
+    }
+    const auto n = static_cast<float>(face.mNumIndices);
+    return colourof(aiColor4D(sum.r / n, sum.g / n, sum.b / n, 1.0F));
+}
+
+// Appends the triangles, lines and points of one mesh, moved by `transform`,
+// with their colours: the mean of their corners' colours where the mesh has
+// vertex colours, else its material's colour (`materials`, by index; or
+// nocolour). Colours are taken per face before corners are joined, since
+// corners at one position may carry different colours.
+void gathermesh(const aiMesh &m, const aiMatrix4x4 &transform,
+                const std::vector<std::uint32_t> &materials, mesh &out) {
     if (m.mVertices == nullptr) {
         return;
     }
@@ -164,24 +214,88 @@ void gathermesh(const aiMesh &m, const aiMatrix4x4 &transform, mesh &out) {
     if (out.triangles.empty()) {
         out.triangles.reserve(m.mNumFaces);
     }
+    const bool cornercolours = m.mColors[0] != nullptr;
+    const std::uint32_t material =
+        m.mMaterialIndex < materials.size() ? materials[m.mMaterialIndex] : nocolour;
     for (unsigned f = 0; f < m.mNumFaces; ++f) {
         const aiFace &face = m.mFaces[f];
-        if (face.mNumIndices != 3) {
-            continue; // points and lines have no surface to draw
+        // Polygons were cut into triangles: a face has 3 corners, or 2 (a
+        // line) or 1 (a point), which stay as they are.
+        if (face.mNumIndices < 1 || face.mNumIndices > 3 || face.mIndices == nullptr) {
+            continue;
         }
-        const unsigned a = face.mIndices[0];
-        const unsigned b = face.mIndices[1];
-        const unsigned c = face.mIndices[2];
-        if (a < m.mNumVertices && b < m.mNumVertices && c < m.mNumVertices) {
-            out.triangles.push_back({base + number[a], base + number[b], base + number[c]});
+        bool inside = true;
+        for (unsigned k = 0; k < face.mNumIndices; ++k) {
+            inside = inside && face.mIndices[k] < m.mNumVertices;
+        }
+        if (!inside) {
+            continue;
+        }
+        const std::uint32_t colour = cornercolours ? cornercolour(m, face) : material;
+        const auto at = [&](unsigned k) { return base + number[face.mIndices[k]]; };
+        switch (face.mNumIndices) {
+        case 3:
+            addcolour(out.trianglecolours, out.triangles.size(), colour);
+            out.triangles.push_back({at(0), at(1), at(2)});
+            break;
+        case 2:
+            addcolour(out.linecolours, out.lines.size(), colour);
+            out.lines.push_back({at(0), at(1)});
+            break;
+        default:
+            addcolour(out.pointcolours, out.points.size(), colour);
+            out.points.push_back(at(0));
+            break;
         }
     }
 }
 
-// Appends the triangles of every mesh in the node tree, each moved by the
-// transforms from the root down to its node. The tree is walked with a stack
-// of its own: a file may nest nodes deeper than the program's stack allows.
+// The colour of each of the scene's materials, or nocolour for those that
+// assimp made up for meshes that have none: OBJ, STL and most importers name
+// theirs "DefaultMaterial"; glTF 2 adds an unnamed one after the file's own;
+// and every material of an OFF or PLY file is made up (assimp reads colours
+// from them only as vertex colours). A glTF material's colour is its base
+// colour factor; elsewhere it is the diffuse colour.
+std::vector<std::uint32_t> materialcolours(const aiScene &scene) {
+    std::vector<std::uint32_t> colours(scene.mNumMaterials, nocolour);
+    if (scene.mMaterials == nullptr) {
+        return colours;
+    }
+    aiString format;
+    if (scene.mMetaData != nullptr) {
+        scene.mMetaData->Get(AI_METADATA_SOURCE_FORMAT, format);
+    }
+    const std::string_view importer(format.C_Str());
+    const bool gltf2 = importer.find("glTF2") != std::string_view::npos;
+    if (importer.find("OFF") != std::string_view::npos ||
+        importer.find("PLY") != std::string_view::npos) {
+        return colours;
+    }
+    for (unsigned i = 0; i < scene.mNumMaterials; ++i) {
+        const aiMaterial *material = scene.mMaterials[i];
+        if (material == nullptr || (gltf2 && i + 1 == scene.mNumMaterials)) {
+            continue;
+        }
+        aiString name;
+        if (material->Get(AI_MATKEY_NAME, name) == AI_SUCCESS &&
+            std::string_view(name.C_Str()) == AI_DEFAULT_MATERIAL_NAME) {
+            continue;
+        }
+        aiColor4D colour;
+        if (material->Get(AI_MATKEY_BASE_COLOR, colour) == AI_SUCCESS ||
+            material->Get(AI_MATKEY_COLOR_DIFFUSE, colour) == AI_SUCCESS) {
+            colours[i] = colourof(colour);
+        }
+    }
+    return colours;
+}
+
+// Appends the triangles, lines and points of every mesh in the node tree,
+// each moved by the transforms from the root down to its node. The tree is
+// walked with a stack of its own: a file may nest nodes deeper than the
+// program's stack allows.
 void gather(const aiScene &scene, mesh &out) {
+    const std::vector<std::uint32_t> materials = materialcolours(scene);
     std::vector<std::pair<const aiNode *, aiMatrix4x4>> pending{{scene.mRootNode, aiMatrix4x4()}};
     while (!pending.empty()) {
         const auto [node, parent] = pending.back();
@@ -189,7 +303,7 @@ void gather(const aiScene &scene, mesh &out) {
         const aiMatrix4x4 transform = parent * node->mTransformation;
         for (unsigned i = 0; i < node->mNumMeshes; ++i) {
             if (node->mMeshes[i] < scene.mNumMeshes && scene.mMeshes[node->mMeshes[i]] != nullptr) {
-                gathermesh(*scene.mMeshes[node->mMeshes[i]], transform, out);
+                gathermesh(*scene.mMeshes[node->mMeshes[i]], transform, materials, out);
             }
         }
         // Children go on in reverse, so that they come off in the file's order.
@@ -212,25 +326,37 @@ mesh fromscene(const aiScene *scene, const std::string &name, const std::string 
     if (scene->mRootNode != nullptr) {
         gather(*scene, out);
     }
-    if (out.triangles.empty()) {
-        throw failure("mesh '" + name + "' has no triangles");
+    if (out.triangles.empty() && out.lines.empty() && out.points.empty()) {
+        throw failure("mesh '" + name + "' has nothing to draw: no faces, lines or points");
     }
-    // Only the vertices that triangles use are kept (and checked): the others
-    // are never drawn and must not widen the fit. They are numbered in the
-    // order the triangles first use them; often (an STL file) that is already
-    // their order, and then they stay where they are.
+    // Only the vertices that triangles, lines and points use are kept (and
+    // checked): the others are never drawn and must not widen the fit. They
+    // are numbered in the order the triangles, then the lines, then the
+    // points first use them; often (an STL file) that is already their order,
+    // and then they stay where they are.
     constexpr std::uint32_t unused = std::numeric_limits<std::uint32_t>::max();
     std::vector<std::uint32_t> renumber(out.vertices.size(), unused);
     std::uint32_t used = 0;
     bool inplace = true;
+    const auto keep = [&](std::uint32_t &i) {
+        if (renumber[i] == unused) {
+            inplace = inplace && i == used;
+            renumber[i] = used++;
+        }
+        i = renumber[i];
+    };
     for (auto &t : out.triangles) {
         for (std::uint32_t &i : t) {
-            if (renumber[i] == unused) {
-                inplace = inplace && i == used;
-                renumber[i] = used++;
-            }
-            i = renumber[i];
+            keep(i);
         }
+    }
+    for (auto &l : out.lines) {
+        for (std::uint32_t &i : l) {
+            keep(i);
+        }
+    }
+    for (std::uint32_t &i : out.points) {
+        keep(i);
     }
     if (inplace) {
         out.vertices.resize(used);
@@ -457,21 +583,44 @@ mesh readmesh(const std::string &path, Assimp::Importer &importer) {
 // ---- The parsing process -------------------------------------------------------
 //
 // The child parses the file and writes one record on a pipe: a header, then
-// either the mesh (vertices, then triangles, as they lie in memory) or a
-// message. Its stderr goes to a second pipe, whose last line explains a crash
-// (assimp's internal checks print there before they abort).
+// either the mesh (each of its arrays in turn, as they lie in memory, in the
+// order of `arrays` below) or a message. Its stderr goes to a second pipe,
+// whose last line explains a crash (assimp's internal checks print there
+// before they abort).
 
 enum recordkind : std::uint32_t { meshrecord = 1, failurerecord = 2, memoryrecord = 3 };
+
+// The number of arrays a mesh is sent in.
+constexpr std::size_t meshparts = 8;
 
 struct record {
     std::uint32_t kind = 0;
     std::uint32_t closed = 0;
-    std::uint64_t vertices = 0; // or the message's length
-    std::uint64_t triangles = 0;
+    // The length of each of the mesh's arrays, in elements; for a failure
+    // the message's length is the first.
+    std::array<std::uint64_t, meshparts> lengths{};
 };
 
 static_assert(sizeof(vec3) == 3 * sizeof(double));
 static_assert(sizeof(std::array<std::uint32_t, 3>) == 3 * sizeof(std::uint32_t));
+static_assert(sizeof(std::array<std::uint32_t, 2>) == 2 * sizeof(std::uint32_t));
+
+// One array of a mesh as it travels: where its elements lie, how many there
+// are and the size of one.
+struct meshpart {
+    void *data;
+    std::size_t length;
+    std::size_t size;
+};
+
+template <class T> meshpart partof(std::vector<T> &v) { return {v.data(), v.size(), sizeof(T)}; }
+
+// The arrays of `m`, in the order they travel.
+std::array<meshpart, meshparts> arrays(mesh &m) {
+    return {partof(m.vertices),     partof(m.triangles),       partof(m.lines),
+            partof(m.points),       partof(m.trianglecolours), partof(m.linecolours),
+            partof(m.pointcolours), partof(m.sealed)};
+}
 
 // The data pipe, for the allocation failure handler of the child.
 int recordfd = -1;
@@ -495,13 +644,13 @@ bool writeall(int fd, const void *data, std::size_t size) {
 // Called by operator new in the child when the address-space limit refuses
 // memory: reports it and ends the child, whoever would have caught bad_alloc.
 void outofmemory() {
-    const record r{memoryrecord, 0, 0, 0};
+    const record r{memoryrecord, 0, {}};
     writeall(recordfd, &r, sizeof r);
     ::_exit(3);
 }
 
 void sendfailure(const std::string &message) {
-    const record r{failurerecord, 0, message.size(), 0};
+    const record r{failurerecord, 0, {message.size()}};
     writeall(recordfd, &r, sizeof r);
     writeall(recordfd, message.data(), message.size());
 }
@@ -554,12 +703,16 @@ void sendfailure(const std::string &message) {
         // The importer and the mesh are never freed: the child exits as soon
         // as the mesh is sent, and its memory goes back whole.
         auto *importer = new Assimp::Importer;
-        const mesh &m = *new mesh(readmesh(path, *importer));
-        const record r{meshrecord, m.closed ? 1U : 0U, m.vertices.size(), m.triangles.size()};
-        const bool sent =
-            writeall(datafd, &r, sizeof r) &&
-            writeall(datafd, m.vertices.data(), m.vertices.size() * sizeof(vec3)) &&
-            writeall(datafd, m.triangles.data(), m.triangles.size() * sizeof(m.triangles.front()));
+        mesh &m = *new mesh(readmesh(path, *importer));
+        record r{meshrecord, m.closed ? 1U : 0U, {}};
+        const std::array<meshpart, meshparts> parts = arrays(m);
+        for (std::size_t i = 0; i < meshparts; ++i) {
+            r.lengths[i] = parts[i].length;
+        }
+        bool sent = writeall(datafd, &r, sizeof r);
+        for (const meshpart &part : parts) {
+            sent = sent && writeall(datafd, part.data, part.length * part.size);
+        }
         ::_exit(sent ? 0 : 5);
     } catch (const failure &e) {
         sendfailure(e.what());
@@ -773,8 +926,8 @@ mesh loadmesh(const std::string &path, const loadlimits &limits) {
         throw failure("loading mesh '" + path + "' exceeds --max-memory " +
                       std::to_string(limits.memorymib) + " MiB");
     }
-    if (r.kind == failurerecord && r.vertices <= 64 * 1024) {
-        std::string message(r.vertices, '\0');
+    if (r.kind == failurerecord && r.lengths[0] <= 64 * 1024) {
+        std::string message(r.lengths[0], '\0');
         const auto got = pipes.read(message.data(), message.size());
         if (got == childpipes::outcome::late) {
             throw late();
@@ -783,30 +936,53 @@ mesh loadmesh(const std::string &path, const loadlimits &limits) {
         throw failure(cleanline(message));
     }
     // The sizes are checked before anything is allocated for them: the child
-    // could only have held them within its own limit.
-    if (r.kind != meshrecord || r.vertices > limitbytes / sizeof(vec3) ||
-        r.triangles > limitbytes / sizeof(std::array<std::uint32_t, 3>)) {
+    // could only have held them all within its own limit, and each colour or
+    // closed-part list has one entry for each of its elements, or none.
+    mesh m;
+    std::array<meshpart, meshparts> parts = arrays(m);
+    std::uint64_t room = limitbytes;
+    bool fits = r.kind == meshrecord;
+    for (std::size_t i = 0; i < meshparts && fits; ++i) {
+        fits = r.lengths[i] <= room / parts[i].size;
+        if (fits) {
+            room -= r.lengths[i] * parts[i].size;
+        }
+    }
+    const auto &n = r.lengths;
+    const auto listfor = [](std::uint64_t list, std::uint64_t elements) {
+        return list == 0 || list == elements;
+    };
+    if (!fits || !listfor(n[4], n[1]) || !listfor(n[5], n[2]) || !listfor(n[6], n[3]) ||
+        !listfor(n[7], n[1])) {
         ::kill(pid, SIGKILL);
         throw ended();
     }
-    mesh m;
     m.closed = r.closed != 0;
-    m.vertices.resize(r.vertices);
-    m.triangles.resize(r.triangles);
-    for (const auto &[into, size] :
-         {std::pair<void *, std::size_t>{m.vertices.data(), m.vertices.size() * sizeof(vec3)},
-          {m.triangles.data(), m.triangles.size() * sizeof(m.triangles.front())}}) {
-        readall(into, size);
+    m.vertices.resize(n[0]);
+    m.triangles.resize(n[1]);
+    m.lines.resize(n[2]);
+    m.points.resize(n[3]);
+    m.trianglecolours.resize(n[4]);
+    m.linecolours.resize(n[5]);
+    m.pointcolours.resize(n[6]);
+    m.sealed.resize(n[7]);
+    parts = arrays(m);
+    for (const meshpart &part : parts) {
+        readall(part.data, part.length * part.size);
     }
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     const auto count = static_cast<std::uint32_t>(m.vertices.size());
-    const bool indexed =
-        std::all_of(m.triangles.begin(), m.triangles.end(), [count](const auto &t) {
-            return t[0] < count && t[1] < count && t[2] < count;
-        });
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !indexed || m.triangles.empty() ||
+    const auto inside = [count](const auto &corners) {
+        return std::all_of(corners.begin(), corners.end(),
+                           [count](std::uint32_t i) { return i < count; });
+    };
+    const bool indexed = inside(m.points) &&
+                         std::all_of(m.triangles.begin(), m.triangles.end(), inside) &&
+                         std::all_of(m.lines.begin(), m.lines.end(), inside);
+    const bool drawable = !m.triangles.empty() || !m.lines.empty() || !m.points.empty();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !indexed || !drawable ||
         m.vertices.size() > std::numeric_limits<std::uint32_t>::max()) {
         throw failure("cannot load mesh '" + path + "': the parser handed back a broken mesh");
     }

@@ -45,17 +45,15 @@ vec3 rotation::apply(const vec3 &v) const {
 
 namespace {
 
-// The box around the vertices that triangles use.
+// The box around the vertices: those that the mesh's triangles, lines and
+// points use, the only ones the loader keeps.
 void boundingbox(const mesh &m, vec3 &low, vec3 &high) {
     constexpr double inf = std::numeric_limits<double>::infinity();
     low = {inf, inf, inf};
     high = {-inf, -inf, -inf};
-    for (const auto &t : m.triangles) {
-        for (const std::uint32_t i : t) {
-            const vec3 &v = m.vertices[i];
-            low = {std::min(low.x, v.x), std::min(low.y, v.y), std::min(low.z, v.z)};
-            high = {std::max(high.x, v.x), std::max(high.y, v.y), std::max(high.z, v.z)};
-        }
+    for (const vec3 &v : m.vertices) {
+        low = {std::min(low.x, v.x), std::min(low.y, v.y), std::min(low.z, v.z)};
+        high = {std::max(high.x, v.x), std::max(high.y, v.y), std::max(high.z, v.z)};
     }
 }
 

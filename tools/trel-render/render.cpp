@@ -99,45 +99,75 @@ bool facesviewer(const std::vector<screenpoint> &points, const triangle &t) {
     return cross < 0.0;
 }
 
-// The triangles to draw, by index, in the order to draw them.
+// What the drawing order holds: triangle i as i, line i as triangles + i,
+// point i as triangles + lines + i.
+struct itemcounts {
+    std::size_t triangles;
+    std::size_t lines;
+    std::size_t points;
+    std::size_t total() const { return triangles + lines + points; }
+};
+
+// The triangles, lines and points to draw, by index (see itemcounts), in the
+// order to draw them.
 std::vector<std::size_t> drawingorder(const mesh &m, const std::vector<screenpoint> &points,
                                       bool faces, bool depthtested) {
-    std::vector<std::size_t> order(m.triangles.size());
+    const itemcounts n{m.triangles.size(), m.lines.size(), m.points.size()};
+    std::vector<std::size_t> order(n.total());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    const auto towards = [&](std::size_t i) { return facesviewer(points, m.triangles[i]); };
-    if (faces && m.closed) {
-        // Faces turned away are hidden behind the others. Leaving them out
-        // matters on the outline: there the rasterized edges of a face turned
-        // away and of its visible neighbour differ by a pixel here and there.
+    const auto towards = [&](std::size_t i) {
+        return i >= n.triangles || facesviewer(points, m.triangles[i]);
+    };
+    if (faces) {
+        // Faces of closed parts turned away are hidden behind the others.
+        // Leaving them out matters on the outline: there the rasterized edges
+        // of a face turned away and of its visible neighbour differ by a
+        // pixel here and there.
         order.erase(std::remove_if(order.begin(), order.end(),
-                                   [&towards](std::size_t i) { return !towards(i); }),
+                                   [&](std::size_t i) {
+                                       return i < n.triangles && m.insealedpart(i) && !towards(i);
+                                   }),
                     order.end());
-    } else if (depthtested) {
+    }
+    if (depthtested) {
         // On the outline a face turned away lies at the same depth as the
-        // visible one beside it; the depth test keeps the first drawn.
+        // visible one beside it; the depth test keeps the first drawn. Lines
+        // and points, lifted ahead of the faces they lie on, come after them.
         std::stable_partition(order.begin(), order.end(), towards);
+        return order;
     }
-    if (!depthtested) {
-        // Without a depth plane, faces are painted from the farthest to the nearest.
-        std::vector<double> near(m.triangles.size());
-        for (std::size_t i = 0; i < m.triangles.size(); ++i) {
+    // Without a depth plane, everything is painted from the farthest to the
+    // nearest, by the mean nearness of its corners (three times it).
+    const auto nearness = [&](std::size_t i) {
+        if (i < n.triangles) {
             const triangle &t = m.triangles[i];
-            near[i] = points[t[0]].near + points[t[1]].near + points[t[2]].near;
+            return points[t[0]].near + points[t[1]].near + points[t[2]].near;
         }
-        std::stable_sort(order.begin(), order.end(),
-                         [&near](std::size_t a, std::size_t b) { return near[a] < near[b]; });
+        if (i < n.triangles + n.lines) {
+            const auto &l = m.lines[i - n.triangles];
+            return 1.5 * (points[l[0]].near + points[l[1]].near);
+        }
+        return 3.0 * points[m.points[i - n.triangles - n.lines]].near;
+    };
+    std::vector<double> near(n.total());
+    for (std::size_t i = 0; i < near.size(); ++i) {
+        near[i] = nearness(i);
     }
+    std::stable_sort(order.begin(), order.end(),
+                     [&near](std::size_t a, std::size_t b) { return near[a] < near[b]; });
     return order;
 }
 
 // The X-Z engines shade a face by the angle between the normal (b - a) x
-// (c - a) and their light (1, 1, -1). Meshes wind their faces counter-
-// clockwise seen from outside, so handing the corners over as a, c, b turns
-// that normal inward, and the faces lit best are those looking up, left and
-// towards the viewer. The X-Y engine does not shade.
+// (c - a) and their light (1, 1, -1). Faces facing the viewer wind counter-
+// clockwise on the picture, so handing the corners over as a, c, b turns that
+// normal away from the viewer, and the faces lit best are those looking up,
+// left and towards the viewer. A face turned away (in an open part) is handed
+// over as a, b, c, which shades its visible side in the same way. The X-Y
+// engine does not shade.
 void drawface(trel::engine &engine, const std::vector<quim::point> &world, const triangle &t,
-              unsigned long colour, bool showsxy) {
-    if (showsxy) {
+              unsigned long colour, bool showsxy, bool turnedaway) {
+    if (showsxy || turnedaway) {
         engine.tri(world[t[0]], world[t[1]], world[t[2]], colour);
     } else {
         engine.tri(world[t[0]], world[t[2]], world[t[1]], colour);
@@ -155,6 +185,32 @@ void drawoutline(trel::engine &engine, const std::vector<quim::point> &world, co
         }
     }
     engine.line(loop, 4, colour);
+}
+
+quim::point lifted(quim::point p, double lift) {
+    p.y -= lift;
+    return p;
+}
+
+// A line of the mesh, moved `lift` depth units towards the viewer of an X-Z
+// engine when lift is not 0.
+void drawline(trel::engine &engine, const std::vector<quim::point> &world,
+              const std::array<std::uint32_t, 2> &l, unsigned long colour, double lift) {
+    engine.line(lifted(world[l[0]], lift), lifted(world[l[1]], lift), colour);
+}
+
+// A point of the mesh: a dot, except on the 3d engine, whose dots ignore the
+// depth plane: there it is a line from the point to itself, one pixel drawn
+// with the depth test (lifted like the lines), in the colour order of its
+// lines and faces.
+void drawpoint(trel::engine &engine, const std::vector<quim::point> &world, std::uint32_t p,
+               unsigned long colour, double lift, bool depthtested) {
+    if (depthtested) {
+        const quim::point q = lifted(world[p], lift);
+        engine.line(q, q, colour);
+    } else {
+        engine.dot(world[p], colour);
+    }
 }
 
 } // namespace
@@ -190,32 +246,71 @@ void canvas::draw(const mesh &m, const std::vector<screenpoint> &points, const o
     const bool showsxy = kind_ == enginekind::engine2dxy;
     const bool faces = opts.style != drawstyle::wire;
     const bool outlines = opts.style != drawstyle::solid;
-    const unsigned long face = colourword(opts.colour);
-    const unsigned long edge =
-        colourword(opts.style == drawstyle::both ? opts.edgecolour : opts.colour);
+    const unsigned long given = colourword(opts.colour);
+    const unsigned long edge = colourword(opts.edgecolour);
+    // Each element in the file's own colour, unless the command line gave one
+    // or the element has none.
+    const auto colourof = [&](const std::vector<std::uint32_t> &own,
+                              std::size_t i) -> unsigned long {
+        if (opts.colourgiven || own.empty() || own[i] == nocolour) {
+            return given;
+        }
+        return own[i] & 0xffffffU; // 24-bit: the fourth byte marks pixels not drawn on
+    };
+    const auto outlinecolour = [&](std::size_t i) {
+        return opts.style == drawstyle::both ? edge : colourof(m.trianglecolours, i);
+    };
+    // Lines and points lying on a face show on the 3d engine, as outlines do.
+    const double lift = depthtested ? outlinelift : 0.0;
 
     trel::engine &engine = base();
     const std::vector<quim::point> world = worldpoints(points, originof(engine_), showsxy);
     const std::vector<std::size_t> order = drawingorder(m, points, faces, depthtested);
+    const std::size_t triangles = m.triangles.size();
+    const std::size_t firstpoint = triangles + m.lines.size();
+    const auto drawother = [&](std::size_t i) {
+        if (i < firstpoint) {
+            drawline(engine, world, m.lines[i - triangles], colourof(m.linecolours, i - triangles),
+                     lift);
+        } else {
+            drawpoint(engine, world, m.points[i - firstpoint],
+                      colourof(m.pointcolours, i - firstpoint), lift, depthtested);
+        }
+    };
+    const auto face = [&](std::size_t i) {
+        const triangle &t = m.triangles[i];
+        drawface(engine, world, t, colourof(m.trianglecolours, i), showsxy,
+                 !facesviewer(points, t));
+    };
     engine.clear(clearword(opts, depthtested));
     if (faces && outlines && depthtested) {
         // On the 3d engine the outlines in style both go after all faces,
         // lifted towards the viewer.
         for (const std::size_t i : order) {
-            drawface(engine, world, m.triangles[i], face, showsxy);
+            if (i < triangles) {
+                face(i);
+            }
         }
         for (const std::size_t i : order) {
-            drawoutline(engine, world, m.triangles[i], edge, outlinelift);
+            if (i < triangles) {
+                drawoutline(engine, world, m.triangles[i], outlinecolour(i), outlinelift);
+            } else {
+                drawother(i);
+            }
         }
         return;
     }
     // Elsewhere each outline follows its own face.
     for (const std::size_t i : order) {
+        if (i >= triangles) {
+            drawother(i);
+            continue;
+        }
         if (faces) {
-            drawface(engine, world, m.triangles[i], face, showsxy);
+            face(i);
         }
         if (outlines) {
-            drawoutline(engine, world, m.triangles[i], edge, 0.0);
+            drawoutline(engine, world, m.triangles[i], outlinecolour(i), 0.0);
         }
     }
 }
