@@ -149,6 +149,9 @@ void renderjob(const options &opts, const job &work) {
         const double seconds = drawing.count();
         const double pixels = static_cast<double>(opts.width) * opts.height * frames;
         std::fprintf(to, "triangles: %zu\n", m.triangles.size());
+        if (!m.lines.empty() || !m.points.empty()) {
+            std::fprintf(to, "lines: %zu\npoints: %zu\n", m.lines.size(), m.points.size());
+        }
         std::fprintf(to, "up: %s%s\n", zup ? "z" : "y",
                      opts.up == upaxis::automatic ? " (auto)" : "");
         std::fprintf(to, "frames: %d\n", frames);
