@@ -278,7 +278,8 @@ TEST(FillTri, QuickerFormsWriteWhatTheReferenceFormsWrite) {
 // inside its row, shifted left where the span ends near the row's end: the
 // span's words are what the scalar form writes, and every other word of the
 // row stays as it was, for every length up to eight at every place in rows of
-// eight to twenty columns.
+// eight to twenty columns; among the stored depths the farthest there is,
+// -32768, which the block's lanes outside the span must not replace.
 TEST(DepthSpan, ShortSpanBlockTouchesOnlyItsSpan) {
     using trel::detail::fixed;
     std::mt19937 random(31);
@@ -288,12 +289,14 @@ TEST(DepthSpan, ShortSpanBlockTouchesOnlyItsSpan) {
     for (int width = 8; width <= 20; ++width) {
         for (int n = 1; n <= 8; ++n) {
             for (int left = 0; left + n <= width; ++left) {
-                for (int round = 0; round < 3; ++round) {
+                for (int round = 0; round < 4; ++round) {
                     const auto size = static_cast<std::size_t>(width);
                     std::vector<std::int16_t> zb(size);
                     std::vector<std::uint32_t> px(size);
                     for (std::size_t i = 0; i < size; ++i) {
-                        zb[i] = static_cast<std::int16_t>(round == 0 ? -32000 : between(-40, 40));
+                        zb[i] = static_cast<std::int16_t>(round == 0   ? -32000
+                                                          : round == 3 ? -32768
+                                                                       : between(-40, 40));
                         px[i] = static_cast<std::uint32_t>(between(0, 1 << 30));
                     }
                     const fixed z = trel::detail::depthseed(between(-40, 40));

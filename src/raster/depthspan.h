@@ -75,19 +75,82 @@ void depthspansse2(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed st
 }
 #endif
 
+#if defined(__SSE2__)
+// Row n of the table holds, in lane i, the largest depth (32767) where i < n
+// and the smallest (-32768) elsewhere: a block's depths limited by it lose
+// the depth test outside the span's first n lanes, whatever is stored there.
+alignas(16) inline constexpr std::int16_t depthcaps[9][8] = {
+    {-32768, -32768, -32768, -32768, -32768, -32768, -32768, -32768},
+    {32767, -32768, -32768, -32768, -32768, -32768, -32768, -32768},
+    {32767, 32767, -32768, -32768, -32768, -32768, -32768, -32768},
+    {32767, 32767, 32767, -32768, -32768, -32768, -32768, -32768},
+    {32767, 32767, 32767, 32767, -32768, -32768, -32768, -32768},
+    {32767, 32767, 32767, 32767, 32767, -32768, -32768, -32768},
+    {32767, 32767, 32767, 32767, 32767, 32767, -32768, -32768},
+    {32767, 32767, 32767, 32767, 32767, 32767, 32767, -32768},
+    {32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767},
+};
+
+// A span of one to eight pixels that starts at px and zb with at least eight
+// columns of its row from there: one block of eight columns from the span's
+// first. The depths of lanes past the span are lowered to -32768, which no
+// stored depth is less than, so those lanes fail; a lane that passes holds
+// the larger of its depth and the stored one, and a lane that fails holds the
+// stored one, so the depth plane takes the lane-wise maximum. Colours of lanes
+// that fail are stored back as they were read.
+[[gnu::always_inline]] inline void depthblockleft(std::uint32_t *px, std::int16_t *zb, int n,
+                                                  fixed z, fixed step, __m128i colour) {
+    __m128i lo;
+    __m128i hi;
+    depthlanes(z, step, lo, hi);
+    __m128i d = _mm_packs_epi32(_mm_srai_epi32(lo, 16), _mm_srai_epi32(hi, 16));
+    d = _mm_min_epi16(d, *reinterpret_cast<const __m128i *>(depthcaps[n]));
+    auto *zp = reinterpret_cast<__m128i *>(zb);
+    const __m128i old = _mm_loadu_si128(zp);
+    const __m128i pass = _mm_cmpgt_epi16(d, old);
+    if (_mm_movemask_epi8(pass) == 0) {
+        return;
+    }
+    _mm_storeu_si128(zp, _mm_max_epi16(d, old));
+    const auto select = [](__m128i m, __m128i a, __m128i b) {
+        return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, b));
+    };
+    auto *pp = reinterpret_cast<__m128i *>(px);
+    _mm_storeu_si128(pp, select(_mm_unpacklo_epi16(pass, pass), colour, _mm_loadu_si128(pp)));
+    _mm_storeu_si128(pp + 1,
+                     select(_mm_unpackhi_epi16(pass, pass), colour, _mm_loadu_si128(pp + 1)));
+}
+#endif
+
 // The n pixels from column `left` of a row `width` pixels wide that starts at
 // prow and zrow: what depthspanscalar writes there. A short span on a row of
-// eight or more pixels is one block of eight (depthblocksse2), which may read
-// and store back unchanged words of the same row outside the span.
+// eight or more pixels is one block of eight (depthblockleft, or
+// depthblocksse2 near the row's end), which may read and store back unchanged
+// words of the same row outside the span. `colour` is the word in every lane
+// (the filler makes it once per triangle).
+#if defined(__SSE2__)
+[[gnu::always_inline]] inline void depthrun(std::uint32_t *prow, std::int16_t *zrow, int width,
+                                            int left, int n, fixed z, fixed step,
+                                            std::uint32_t word, __m128i colour) {
+    if (n <= 8) {
+        if (left <= width - 8) {
+            depthblockleft(prow + left, zrow + left, n, z, step, colour);
+            return;
+        }
+        if (width >= 8) {
+            depthblocksse2(prow, zrow, width, left, n, z, step, word);
+            return;
+        }
+    }
+    depthspansse2(prow + left, zrow + left, n, z, step, word);
+}
+#endif
+
 [[gnu::always_inline]] inline void depthrun(std::uint32_t *prow, std::int16_t *zrow, int width,
                                             int left, int n, fixed z, fixed step,
                                             std::uint32_t word) {
 #if defined(__SSE2__)
-    if (n <= 8 && width >= 8) {
-        depthblocksse2(prow, zrow, width, left, n, z, step, word);
-    } else {
-        depthspansse2(prow + left, zrow + left, n, z, step, word);
-    }
+    depthrun(prow, zrow, width, left, n, z, step, word, _mm_set1_epi32(static_cast<int>(word)));
 #else
     (void)width;
     depthspanscalar(prow + left, zrow + left, n, z, step, word);

@@ -371,11 +371,19 @@ template <bool Depth> struct rows {
     std::int16_t *zrow;
     int stride;
     std::uint32_t word;
+#if defined(__SSE2__)
+    __m128i colour; // the word in every lane, for the depth blocks
+    int last;       // the last column at which a block of eight fits in the row
+#endif
 
     rows(const surface &s, std::uint32_t w, int y) : stride(s.stride), word(w) {
         const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(y) * s.stride;
         prow = s.pixels + off;
         zrow = Depth ? s.zbuf + off : nullptr;
+#if defined(__SSE2__)
+        colour = _mm_set1_epi32(static_cast<int>(w));
+        last = s.stride - 8;
+#endif
     }
 
     [[gnu::always_inline]] void next() {
@@ -388,7 +396,17 @@ template <bool Depth> struct rows {
     // count + 1 pixels (count >= 0) from column left.
     [[gnu::always_inline]] void span(int left, int count, fixed z, fixed step) const {
         if constexpr (Depth) {
+#if defined(__SSE2__)
+            // The common case first: a short span with a whole block of
+            // eight columns in the row from its first.
+            if (count < 8 && left <= last) {
+                depthblockleft(prow + left, zrow + left, count + 1, z, step, colour);
+            } else {
+                depthrun(prow, zrow, stride, left, count + 1, z, step, word, colour);
+            }
+#else
             depthrun(prow, zrow, stride, left, count + 1, z, step, word);
+#endif
         } else {
             flatrun(prow + left, count + 1, word);
         }
@@ -496,20 +514,27 @@ void fastflattop(const surface &s, const fillvertex &t1, const fillvertex &t2, c
     const fixed sl = times(t3.x - tl.x, r13);
     const fixed sr = times(t3.x - tr.x, r13);
     fixed xl = fixedseed;
-    fixed xr = fixedseed;
+    // The span's count, whole(xr - xl) + width, kept as one accumulator: the
+    // edges' difference plus width shifted left 16. Its whole part is the
+    // count exactly, since columns inside the picture stay below 4096 and so
+    // no value here comes near 2^31. The depths' difference is kept the same
+    // way; it wraps exactly as zr - zl does.
+    fixed xc = static_cast<fixed>(width) << 16;
+    const fixed sc = sr - sl;
+    fixed zd = zr - zl;
+    const fixed zsd = zsr - zsl;
     for (int i = 0; i < dy; ++i) {
         r.next();
         xl += sl;
-        xr += sr;
-        // A span never shorter than one pixel; a negative count reads the
-        // table as 0, so the depth step is 0.
-        const int m = whole(xr - xl) + width;
-        const int count = std::max(m, 0);
+        xc += sc;
+        // A span never shorter than one pixel; a negative count reads table
+        // entry 0, which is 0, so the depth step is 0.
+        const int count = std::max(whole(xc), 0);
         fixed step = 0;
         if constexpr (Depth) {
             zl += zsl;
-            zr += zsr;
-            step = times(whole(zr - zl), m < 0 ? 0 : rcp[count]);
+            zd += zsd;
+            step = times(whole(zd), rcp[count]);
         }
         r.span(x0 + whole(xl), count, zl, step);
     }
