@@ -373,7 +373,6 @@ template <bool Depth> struct rows {
     std::uint32_t word;
 #if defined(__SSE2__)
     __m128i colour; // the word in every lane, for the depth blocks
-    int last;       // the last column at which a block of eight fits in the row
 #endif
 
     rows(const surface &s, std::uint32_t w, int y) : stride(s.stride), word(w) {
@@ -382,7 +381,6 @@ template <bool Depth> struct rows {
         zrow = Depth ? s.zbuf + off : nullptr;
 #if defined(__SSE2__)
         colour = _mm_set1_epi32(static_cast<int>(w));
-        last = s.stride - 8;
 #endif
     }
 
@@ -397,13 +395,7 @@ template <bool Depth> struct rows {
     [[gnu::always_inline]] void span(int left, int count, fixed z, fixed step) const {
         if constexpr (Depth) {
 #if defined(__SSE2__)
-            // The common case first: a short span with a whole block of
-            // eight columns in the row from its first.
-            if (count < 8 && left <= last) {
-                depthblockleft(prow + left, zrow + left, count + 1, z, step, colour);
-            } else {
-                depthrun(prow, zrow, stride, left, count + 1, z, step, word, colour);
-            }
+            depthrun(prow, zrow, stride, left, count + 1, z, step, word, colour);
 #else
             depthrun(prow, zrow, stride, left, count + 1, z, step, word);
 #endif
@@ -449,7 +441,7 @@ bool fastgeneral(const surface &s, const fillvertex &t1, const fillvertex &t2, c
     rows<Depth> r(s, word, t1.y);
     r.span(x1, 0, zl, 0);
     fixed ss = s12;
-    const auto row = [&] {
+    const auto row = [&]() __attribute__((always_inline)) {
         r.next();
         xs += ss;
         xl += sl;
