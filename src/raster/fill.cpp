@@ -562,4 +562,14 @@ void filltriz(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std
     fastfill<true>(s, t1, t2, t3, word);
 }
 
+void filltrivalues(const surface &s, int x1, int y1, int x2, int y2, int x3, int y3,
+                   std::uint32_t word) {
+    fastfill<false>(s, {x1, y1, 0}, {x2, y2, 0}, {x3, y3, 0}, word);
+}
+
+void filltrizvalues(const surface &s, int x1, int y1, std::int32_t d1, int x2, int y2,
+                    std::int32_t d2, int x3, int y3, std::int32_t d3, std::uint32_t word) {
+    fastfill<true>(s, {x1, y1, d1}, {x2, y2, d2}, {x3, y3, d3}, word);
+}
+
 } // namespace trel::detail
