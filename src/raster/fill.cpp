@@ -532,8 +532,11 @@ void fastflattop(const surface &s, const fillvertex &t1, const fillvertex &t2, c
     }
 }
 
+// Always inlined into its callers: as a call of its own it takes the
+// vertices whole, which brings back the stall filltrivalues avoids.
 template <bool Depth>
-void fastfill(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word) {
+[[gnu::always_inline]] inline void fastfill(const surface &s, fillvertex t1, fillvertex t2,
+                                            fillvertex t3, std::uint32_t word) {
     orderbyrow(t1, t2, t3);
     // Vertices outside the picture, or a picture taller than the table, go
     // the careful way, which limits every span.
