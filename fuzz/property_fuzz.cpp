@@ -300,12 +300,14 @@ void checkspan(FuzzedDataProvider &in) {
 #endif
 }
 
-// The one-block form of a short depth span against the scalar form over a
-// whole row: the span's words as the scalar form writes them, and every other
-// word of the row as it was.
+// The block forms of a depth span (blocks of eight from the span's first
+// column with the last one's lanes past the span switched off, or one block
+// shifted left at the row's end) against the scalar form over a whole row: the
+// span's words as the scalar form writes them, and every other word of the row
+// as it was.
 void checkrun(FuzzedDataProvider &in) {
-    const int width = in.ConsumeIntegralInRange<int>(1, 40);
-    const int n = in.ConsumeIntegralInRange<int>(1, std::min(width, 12));
+    const int width = in.ConsumeIntegralInRange<int>(1, 64);
+    const int n = in.ConsumeIntegralInRange<int>(1, in.ConsumeBool() ? std::min(width, 12) : width);
     const int left = in.ConsumeBool() ? width - n : in.ConsumeIntegralInRange<int>(0, width - n);
     const auto z = in.ConsumeIntegral<std::uint32_t>();
     const auto step = in.ConsumeBool()

@@ -278,7 +278,8 @@ TEST(FillTri, QuickerFormsWriteWhatTheReferenceFormsWrite) {
 // inside its row, shifted left where the span ends near the row's end: the
 // span's words are what the scalar form writes, and every other word of the
 // row stays as it was, for every length up to eight at every place in rows of
-// eight to twenty columns.
+// eight to twenty columns; among the stored depths the farthest there is,
+// -32768, which the block's lanes outside the span must not replace.
 TEST(DepthSpan, ShortSpanBlockTouchesOnlyItsSpan) {
     using trel::detail::fixed;
     std::mt19937 random(31);
@@ -288,12 +289,14 @@ TEST(DepthSpan, ShortSpanBlockTouchesOnlyItsSpan) {
     for (int width = 8; width <= 20; ++width) {
         for (int n = 1; n <= 8; ++n) {
             for (int left = 0; left + n <= width; ++left) {
-                for (int round = 0; round < 3; ++round) {
+                for (int round = 0; round < 4; ++round) {
                     const auto size = static_cast<std::size_t>(width);
                     std::vector<std::int16_t> zb(size);
                     std::vector<std::uint32_t> px(size);
                     for (std::size_t i = 0; i < size; ++i) {
-                        zb[i] = static_cast<std::int16_t>(round == 0 ? -32000 : between(-40, 40));
+                        zb[i] = static_cast<std::int16_t>(round == 0   ? -32000
+                                                          : round == 3 ? -32768
+                                                                       : between(-40, 40));
                         px[i] = static_cast<std::uint32_t>(between(0, 1 << 30));
                     }
                     const fixed z = trel::detail::depthseed(between(-40, 40));
@@ -306,6 +309,48 @@ TEST(DepthSpan, ShortSpanBlockTouchesOnlyItsSpan) {
                                            0xC0FFEEU);
                     ASSERT_EQ(zb, scalarzb) << width << " " << n << " " << left;
                     ASSERT_EQ(px, scalarpx) << width << " " << n << " " << left;
+                }
+            }
+        }
+    }
+}
+
+// A span of any length is tested and written in blocks of eight columns that
+// do not overlap, the last one with its lanes past the span switched off, when
+// the row has room for them after the span, and otherwise the ways above: the
+// span's words are what the scalar form writes and every other word of the
+// row stays as it was, for every length and place in rows of one to forty
+// columns, where every pixel passes, where none does and where some do.
+TEST(DepthSpan, SpansInBlocksTouchOnlyTheirSpan) {
+    using trel::detail::fixed;
+    std::mt19937 random(41);
+    const auto between = [&random](int lo, int hi) {
+        return std::uniform_int_distribution<int>(lo, hi)(random);
+    };
+    for (int width = 1; width <= 40; ++width) {
+        for (int n = 1; n <= width; ++n) {
+            for (int left = 0; left + n <= width; ++left) {
+                for (int round = 0; round < 3; ++round) {
+                    const auto size = static_cast<std::size_t>(width);
+                    std::vector<std::int16_t> zb(size);
+                    std::vector<std::uint32_t> px(size);
+                    for (std::size_t i = 0; i < size; ++i) {
+                        zb[i] = static_cast<std::int16_t>(round == 0   ? -32768
+                                                          : round == 1 ? 32767
+                                                                       : between(-40, 40));
+                        px[i] = static_cast<std::uint32_t>(between(0, 1 << 30));
+                    }
+                    const fixed z = trel::detail::depthseed(between(-40, 40)) +
+                                    static_cast<fixed>(between(0, 0xffff));
+                    const auto step = static_cast<fixed>(between(-4 * 65536, 4 * 65536));
+                    std::vector<std::int16_t> scalarzb = zb;
+                    std::vector<std::uint32_t> scalarpx = px;
+                    trel::detail::depthspanscalar(scalarpx.data() + left, scalarzb.data() + left, n,
+                                                  z, step, 0xC0FFEEU);
+                    trel::detail::depthrun(px.data(), zb.data(), width, left, n, z, step,
+                                           0xC0FFEEU);
+                    ASSERT_EQ(zb, scalarzb) << width << " " << n << " " << left << " " << round;
+                    ASSERT_EQ(px, scalarpx) << width << " " << n << " " << left << " " << round;
                 }
             }
         }

@@ -75,19 +75,112 @@ void depthspansse2(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed st
 }
 #endif
 
+#if defined(__SSE2__)
+// Row n of the table holds, in lane i, the largest depth (32767) where i < n
+// and the smallest (-32768) elsewhere: a block's depths limited by it lose
+// the depth test outside the span's first n lanes, whatever is stored there.
+alignas(16) inline constexpr std::int16_t depthcaps[9][8] = {
+    {-32768, -32768, -32768, -32768, -32768, -32768, -32768, -32768},
+    {32767, -32768, -32768, -32768, -32768, -32768, -32768, -32768},
+    {32767, 32767, -32768, -32768, -32768, -32768, -32768, -32768},
+    {32767, 32767, 32767, -32768, -32768, -32768, -32768, -32768},
+    {32767, 32767, 32767, 32767, -32768, -32768, -32768, -32768},
+    {32767, 32767, 32767, 32767, 32767, -32768, -32768, -32768},
+    {32767, 32767, 32767, 32767, 32767, 32767, -32768, -32768},
+    {32767, 32767, 32767, 32767, 32767, 32767, 32767, -32768},
+    {32767, 32767, 32767, 32767, 32767, 32767, 32767, 32767},
+};
+
+// One block of eight pixels from px and zb whose accumulators are lo (lanes
+// 0 to 3) and hi (lanes 4 to 7). With Capped, the depths are first limited
+// lane by lane by cap: a lane whose cap is -32768 fails whatever is stored
+// there, as no stored depth is less. A lane that passes holds the larger of
+// its depth and the stored one, and a lane that fails holds the stored one,
+// so the depth plane takes the lane-wise maximum; colours of lanes that fail
+// are stored back as they were read, and a block that passes whole stores
+// its colours without reading them.
+template <bool Capped>
+[[gnu::always_inline]] inline void depthblock(std::uint32_t *px, std::int16_t *zb, __m128i lo,
+                                              __m128i hi, __m128i cap, __m128i colour) {
+    __m128i d = _mm_packs_epi32(_mm_srai_epi32(lo, 16), _mm_srai_epi32(hi, 16));
+    if constexpr (Capped) {
+        d = _mm_min_epi16(d, cap);
+    }
+    auto *zp = reinterpret_cast<__m128i *>(zb);
+    auto *pp = reinterpret_cast<__m128i *>(px);
+    const __m128i old = _mm_loadu_si128(zp);
+    const __m128i pass = _mm_cmpgt_epi16(d, old);
+    const int mask = _mm_movemask_epi8(pass);
+    if (mask == 0) {
+        return;
+    }
+    if (!Capped && mask == 0xFFFF) {
+        _mm_storeu_si128(zp, d);
+        _mm_storeu_si128(pp, colour);
+        _mm_storeu_si128(pp + 1, colour);
+        return;
+    }
+    _mm_storeu_si128(zp, _mm_max_epi16(d, old));
+    const auto select = [](__m128i m, __m128i a, __m128i b) {
+        return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, b));
+    };
+    _mm_storeu_si128(pp, select(_mm_unpacklo_epi16(pass, pass), colour, _mm_loadu_si128(pp)));
+    _mm_storeu_si128(pp + 1,
+                     select(_mm_unpackhi_epi16(pass, pass), colour, _mm_loadu_si128(pp + 1)));
+}
+
+// The columns a span of n pixels takes as blocks of eight: n rounded up to
+// a multiple of eight.
+inline int blockcolumns(int n) { return (n + 7) & ~7; }
+
+// A span of n >= 1 pixels from px and zb with blockcolumns(n) columns of its
+// row from there: whole blocks of eight, then one block for the last one to
+// eight pixels whose lanes past the span are capped off. No two blocks
+// overlap, so no block reads words that the one before it has just stored.
+[[gnu::always_inline]] inline void depthblocks(std::uint32_t *px, std::int16_t *zb, int n, fixed z,
+                                               fixed step, __m128i colour) {
+    __m128i lo;
+    __m128i hi;
+    depthlanes(z, step, lo, hi);
+    int i = 0;
+    if (n > 8) {
+        const __m128i step8 = _mm_set1_epi32(static_cast<int>(8 * step));
+        for (; i + 8 < n; i += 8) {
+            depthblock<false>(px + i, zb + i, lo, hi, colour, colour);
+            lo = _mm_add_epi32(lo, step8);
+            hi = _mm_add_epi32(hi, step8);
+        }
+    }
+    depthblock<true>(px + i, zb + i, lo, hi, *reinterpret_cast<const __m128i *>(depthcaps[n - i]),
+                     colour);
+}
+#endif
+
 // The n pixels from column `left` of a row `width` pixels wide that starts at
-// prow and zrow: what depthspanscalar writes there. A short span on a row of
-// eight or more pixels is one block of eight (depthblocksse2), which may read
-// and store back unchanged words of the same row outside the span.
+// prow and zrow: what depthspanscalar writes there. A span with room for its
+// blocks of eight in the row takes depthblocks, a short one near the row's
+// end one block shifted left (depthblocksse2); either may read and store back
+// unchanged words of the same row outside the span. `colour` is the word in
+// every lane (the filler makes it once per triangle).
+#if defined(__SSE2__)
 [[gnu::always_inline]] inline void depthrun(std::uint32_t *prow, std::int16_t *zrow, int width,
                                             int left, int n, fixed z, fixed step,
-                                            std::uint32_t word) {
-#if defined(__SSE2__)
-    if (n <= 8 && width >= 8) {
+                                            std::uint32_t word, __m128i colour) {
+    if (left + blockcolumns(n) <= width) {
+        depthblocks(prow + left, zrow + left, n, z, step, colour);
+    } else if (n <= 8 && width >= 8) {
         depthblocksse2(prow, zrow, width, left, n, z, step, word);
     } else {
         depthspansse2(prow + left, zrow + left, n, z, step, word);
     }
+}
+#endif
+
+[[gnu::always_inline]] inline void depthrun(std::uint32_t *prow, std::int16_t *zrow, int width,
+                                            int left, int n, fixed z, fixed step,
+                                            std::uint32_t word) {
+#if defined(__SSE2__)
+    depthrun(prow, zrow, width, left, n, z, step, word, _mm_set1_epi32(static_cast<int>(word)));
 #else
     (void)width;
     depthspanscalar(prow + left, zrow + left, n, z, step, word);

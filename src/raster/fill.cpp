@@ -371,11 +371,17 @@ template <bool Depth> struct rows {
     std::int16_t *zrow;
     int stride;
     std::uint32_t word;
+#if defined(__SSE2__)
+    __m128i colour; // the word in every lane, for the depth blocks
+#endif
 
     rows(const surface &s, std::uint32_t w, int y) : stride(s.stride), word(w) {
         const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(y) * s.stride;
         prow = s.pixels + off;
         zrow = Depth ? s.zbuf + off : nullptr;
+#if defined(__SSE2__)
+        colour = _mm_set1_epi32(static_cast<int>(w));
+#endif
     }
 
     [[gnu::always_inline]] void next() {
@@ -388,7 +394,11 @@ template <bool Depth> struct rows {
     // count + 1 pixels (count >= 0) from column left.
     [[gnu::always_inline]] void span(int left, int count, fixed z, fixed step) const {
         if constexpr (Depth) {
+#if defined(__SSE2__)
+            depthrun(prow, zrow, stride, left, count + 1, z, step, word, colour);
+#else
             depthrun(prow, zrow, stride, left, count + 1, z, step, word);
+#endif
         } else {
             flatrun(prow + left, count + 1, word);
         }
@@ -431,7 +441,7 @@ bool fastgeneral(const surface &s, const fillvertex &t1, const fillvertex &t2, c
     rows<Depth> r(s, word, t1.y);
     r.span(x1, 0, zl, 0);
     fixed ss = s12;
-    const auto row = [&] {
+    const auto row = [&]() __attribute__((always_inline)) {
         r.next();
         xs += ss;
         xl += sl;
@@ -496,27 +506,37 @@ void fastflattop(const surface &s, const fillvertex &t1, const fillvertex &t2, c
     const fixed sl = times(t3.x - tl.x, r13);
     const fixed sr = times(t3.x - tr.x, r13);
     fixed xl = fixedseed;
-    fixed xr = fixedseed;
+    // The span's count, whole(xr - xl) + width, kept as one accumulator: the
+    // edges' difference plus width shifted left 16. Its whole part is the
+    // count exactly, since columns inside the picture stay below 4096 and so
+    // no value here comes near 2^31. The depths' difference is kept the same
+    // way; it wraps exactly as zr - zl does.
+    fixed xc = static_cast<fixed>(width) << 16;
+    const fixed sc = sr - sl;
+    fixed zd = zr - zl;
+    const fixed zsd = zsr - zsl;
     for (int i = 0; i < dy; ++i) {
         r.next();
         xl += sl;
-        xr += sr;
-        // A span never shorter than one pixel; a negative count reads the
-        // table as 0, so the depth step is 0.
-        const int m = whole(xr - xl) + width;
-        const int count = std::max(m, 0);
+        xc += sc;
+        // A span never shorter than one pixel; a negative count reads table
+        // entry 0, which is 0, so the depth step is 0.
+        const int count = std::max(whole(xc), 0);
         fixed step = 0;
         if constexpr (Depth) {
             zl += zsl;
-            zr += zsr;
-            step = times(whole(zr - zl), m < 0 ? 0 : rcp[count]);
+            zd += zsd;
+            step = times(whole(zd), rcp[count]);
         }
         r.span(x0 + whole(xl), count, zl, step);
     }
 }
 
+// Always inlined into its callers: as a call of its own it takes the
+// vertices whole, which brings back the stall filltrivalues avoids.
 template <bool Depth>
-void fastfill(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word) {
+[[gnu::always_inline]] inline void fastfill(const surface &s, fillvertex t1, fillvertex t2,
+                                            fillvertex t3, std::uint32_t word) {
     orderbyrow(t1, t2, t3);
     // Vertices outside the picture, or a picture taller than the table, go
     // the careful way, which limits every span.
@@ -543,6 +563,16 @@ void filltri(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std:
 
 void filltriz(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word) {
     fastfill<true>(s, t1, t2, t3, word);
+}
+
+void filltrivalues(const surface &s, int x1, int y1, int x2, int y2, int x3, int y3,
+                   std::uint32_t word) {
+    fastfill<false>(s, {x1, y1, 0}, {x2, y2, 0}, {x3, y3, 0}, word);
+}
+
+void filltrizvalues(const surface &s, int x1, int y1, std::int32_t d1, int x2, int y2,
+                    std::int32_t d2, int x3, int y3, std::int32_t d3, std::uint32_t word) {
+    fastfill<true>(s, {x1, y1, d1}, {x2, y2, d2}, {x3, y3, d3}, word);
 }
 
 } // namespace trel::detail

@@ -24,6 +24,15 @@ void filltri(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std:
 // its depth is strictly greater than the stored one.
 void filltriz(const surface &s, fillvertex t1, fillvertex t2, fillvertex t3, std::uint32_t word);
 
+// filltri and filltriz with each vertex's values as separate arguments, for a
+// caller that holds them one by one: a vertex passed whole goes in registers
+// that hold two of its values each, which the caller fills by storing the
+// values one by one and reading them back in pairs, and that read has to wait.
+void filltrivalues(const surface &s, int x1, int y1, int x2, int y2, int x3, int y3,
+                   std::uint32_t word);
+void filltrizvalues(const surface &s, int x1, int y1, std::int32_t d1, int x2, int y2,
+                    std::int32_t d2, int x3, int y3, std::int32_t d3, std::uint32_t word);
+
 // The forms filltri and filltriz take for every triangle their quicker paths
 // do not cover: each span is limited to the picture separately, and nothing
 // is assumed of the vertices. filltri and filltriz write exactly what these

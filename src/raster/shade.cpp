@@ -143,9 +143,14 @@ int intensityexact(const quim::point &a, const quim::point &b, const quim::point
 
 int intensity(const quim::point &a, const quim::point &b, const quim::point &c) {
     // The plane's normal as the geometry library forms it, before it is made
-    // a unit vector.
-    const quim::vector n = quim::plane(a, b, c, false).normal;
-    const double len2 = n.x * n.x + n.y * n.y + n.z * n.z;
+    // a unit vector. Its components are read one by one, as the geometry
+    // library stores them: a copy of the whole vector is read in wider pieces
+    // than were just stored, which has to wait for the stores.
+    const quim::plane plane(a, b, c, false);
+    const double nx = plane.normal.x;
+    const double ny = plane.normal.y;
+    const double nz = plane.normal.z;
+    const double len2 = nx * nx + ny * ny + nz * nz;
     // Normals so short or so long that their squares lose precision, and
     // degenerate or non-finite ones, go the exact way.
     if (!(len2 > 1e-280 && len2 < 1e280)) {
@@ -153,7 +158,7 @@ int intensity(const quim::point &a, const quim::point &b, const quim::point &c) 
     }
     const shadetables &t = tables();
     const quim::vector &l = t.light;
-    const double cosine = (n.x * l.x + n.y * l.y + n.z * l.z) / std::sqrt(len2);
+    const double cosine = (nx * l.x + ny * l.y + nz * l.z) / std::sqrt(len2);
     const int k = t.degrees(cosine, t.first[static_cast<std::size_t>(t.bucket(cosine))]);
     const auto &table = cosines;
     // The table's answer stands only when the cosine lies well inside

@@ -183,15 +183,14 @@ bool inside(const surface &s, const projected (&tri)[3]) {
 // The fan of a triangle inside the picture: the one triangle, p1, p2, p3.
 void drawinside(const surface &s, const projected (&tri)[3], const quim::point &p1,
                 const quim::point &p2, const quim::point &p3, unsigned long colour, trimode mode) {
-    const auto vertex = [&tri, mode](int i) {
-        return fillvertex{static_cast<int>(tri[i].x), static_cast<int>(tri[i].y),
-                          mode == trimode::depth ? wrapneg(static_cast<int>(tri[i].a)) : 0};
-    };
+    const auto x = [&tri](int i) { return static_cast<int>(tri[i].x); };
+    const auto y = [&tri](int i) { return static_cast<int>(tri[i].y); };
+    const auto d = [&tri](int i) { return wrapneg(static_cast<int>(tri[i].a)); };
     const std::uint32_t word = triangleword(p1, p2, p3, colour, mode);
     if (mode == trimode::depth) {
-        filltriz(s, vertex(0), vertex(1), vertex(2), word);
+        filltrizvalues(s, x(0), y(0), d(0), x(1), y(1), d(1), x(2), y(2), d(2), word);
     } else {
-        filltri(s, vertex(0), vertex(1), vertex(2), word);
+        filltrivalues(s, x(0), y(0), x(1), y(1), x(2), y(2), word);
     }
 }
 
