@@ -13,35 +13,6 @@ namespace {
 
 using namespace rendertest;
 
-// A picture decoded with its alpha channel; a PNG without one reads as opaque.
-struct rgbapicture {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> bytes;
-    int alpha(int column, int row) const {
-        return bytes[(static_cast<std::size_t>(row) * width + column) * 4 + 3];
-    }
-};
-
-rgbapicture readrgba(const fs::path &path) {
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    rgbapicture p;
-    if (png_image_begin_read_from_file(&png, path.c_str()) == 0) {
-        ADD_FAILURE() << "cannot read " << path << ": " << png.message;
-        return p;
-    }
-    png.format = PNG_FORMAT_RGBA;
-    p.width = static_cast<int>(png.width);
-    p.height = static_cast<int>(png.height);
-    p.bytes.resize(PNG_IMAGE_SIZE(png));
-    if (png_image_finish_read(&png, nullptr, p.bytes.data(), 0, nullptr) == 0) {
-        ADD_FAILURE() << "cannot decode " << path << ": " << png.message;
-    }
-    return p;
-}
-
 std::string bytesof(const fs::path &path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;

@@ -26,39 +26,6 @@ namespace {
 
 using namespace rendertest;
 
-// An RGBA picture, or 16-bit grey values in `grey`.
-struct rgbapicture {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> bytes; // RGBA
-    std::vector<int> grey;           // 16-bit grey
-
-    const std::uint8_t *at(int column, int row) const {
-        return bytes.data() + (static_cast<std::size_t>(row) * width + column) * 4;
-    }
-    int alpha(int column, int row) const { return at(column, row)[3]; }
-};
-
-// Any PNG decoded to 8-bit RGBA with libpng's simplified reader.
-rgbapicture readrgba(const fs::path &path) {
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    rgbapicture p;
-    if (png_image_begin_read_from_file(&png, path.c_str()) == 0) {
-        ADD_FAILURE() << "cannot read " << path << ": " << png.message;
-        return p;
-    }
-    png.format = PNG_FORMAT_RGBA;
-    p.width = static_cast<int>(png.width);
-    p.height = static_cast<int>(png.height);
-    p.bytes.resize(PNG_IMAGE_SIZE(png));
-    if (png_image_finish_read(&png, nullptr, p.bytes.data(), 0, nullptr) == 0) {
-        ADD_FAILURE() << "cannot decode " << path << ": " << png.message;
-    }
-    return p;
-}
-
 // The stored samples of a grey PNG as they are, with their bit depth: the
 // simplified reader would turn 16-bit grey into linear light.
 struct greypng {

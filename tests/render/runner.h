@@ -69,23 +69,58 @@ inline extent covered(const picture &p) {
     return e;
 }
 
-inline picture readpng(const fs::path &path) {
+// Decodes the PNG at `path` into `bytes` (libpng's simplified API), in the
+// format `choose` picks from the one stored, giving its size; a failure is a
+// test failure.
+template <class Choose>
+void decodefile(const fs::path &path, Choose choose, int &width, int &height,
+                std::vector<std::uint8_t> &bytes) {
     png_image png;
     std::memset(&png, 0, sizeof png);
     png.version = PNG_IMAGE_VERSION;
-    picture p;
     if (png_image_begin_read_from_file(&png, path.c_str()) == 0) {
         ADD_FAILURE() << "cannot read " << path << ": " << png.message;
-        return p;
+        return;
     }
-    p.channels = (png.format & PNG_FORMAT_FLAG_COLOR) != 0 ? 3 : 1;
-    png.format = p.channels == 3 ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
-    p.width = static_cast<int>(png.width);
-    p.height = static_cast<int>(png.height);
-    p.bytes.resize(PNG_IMAGE_SIZE(png));
-    if (png_image_finish_read(&png, nullptr, p.bytes.data(), 0, nullptr) == 0) {
+    png.format = choose(png.format);
+    width = static_cast<int>(png.width);
+    height = static_cast<int>(png.height);
+    bytes.resize(PNG_IMAGE_SIZE(png));
+    if (png_image_finish_read(&png, nullptr, bytes.data(), 0, nullptr) == 0) {
         ADD_FAILURE() << "cannot decode " << path << ": " << png.message;
     }
+}
+
+// A colour PNG as RGB, a grey one as grey.
+inline picture readpng(const fs::path &path) {
+    picture p;
+    const auto choose = [&p](std::uint32_t stored) -> std::uint32_t {
+        p.channels = (stored & PNG_FORMAT_FLAG_COLOR) != 0 ? 3 : 1;
+        return p.channels == 3 ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
+    };
+    decodefile(path, choose, p.width, p.height, p.bytes);
+    return p;
+}
+
+// An RGBA picture (a PNG without alpha reads as opaque), or 16-bit grey values in `grey`.
+struct rgbapicture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> bytes; // RGBA
+    std::vector<int> grey;           // 16-bit grey
+
+    const std::uint8_t *at(int column, int row) const {
+        return bytes.data() + (static_cast<std::size_t>(row) * width + column) * 4;
+    }
+    int alpha(int column, int row) const { return at(column, row)[3]; }
+};
+
+// Any PNG decoded to 8-bit RGBA.
+inline rgbapicture readrgba(const fs::path &path) {
+    rgbapicture p;
+    decodefile(
+        path, [](std::uint32_t) -> std::uint32_t { return PNG_FORMAT_RGBA; }, p.width, p.height,
+        p.bytes);
     return p;
 }
 
