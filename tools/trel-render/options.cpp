@@ -41,6 +41,20 @@ std::optional<double> finitenumber(std::string_view text) {
     return value;
 }
 
+// A,B as two finite doubles, or nothing.
+std::optional<std::pair<double, double>> numberpair(std::string_view text) {
+    const std::size_t comma = text.find(',');
+    if (comma == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const auto a = finitenumber(text.substr(0, comma));
+    const auto b = finitenumber(text.substr(comma + 1));
+    if (!a || !b) {
+        return std::nullopt;
+    }
+    return std::pair{*a, *b};
+}
+
 int hexdigit(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -113,13 +127,9 @@ void parseview(const std::string &text, double &azimuth, double &elevation) {
         elevation = named->second.second;
         return;
     }
-    const std::size_t comma = text.find(',');
-    const auto az = comma == std::string::npos
-                        ? std::nullopt
-                        : finitenumber(std::string_view(text).substr(0, comma));
-    const auto el = comma == std::string::npos
-                        ? std::nullopt
-                        : finitenumber(std::string_view(text).substr(comma + 1));
+    const auto angles = numberpair(text);
+    const auto az = angles ? std::optional(angles->first) : std::nullopt;
+    const auto el = angles ? std::optional(angles->second) : std::nullopt;
     if (!az || !el || std::fabs(*az) > 1e6 || *el < -90.0 || *el > 90.0) {
         throw failure("bad view '" + text +
                       "': expected AZIMUTH,ELEVATION in degrees (elevation from -90 to 90) or "
@@ -344,13 +354,9 @@ int wholeoption(const std::string &option, const std::string &word, long long lo
 
 // NEAR,FAR as two finite numbers that differ.
 std::pair<double, double> parsedepthrange(const std::string &text) {
-    const std::size_t comma = text.find(',');
-    const auto near = comma == std::string::npos
-                          ? std::nullopt
-                          : finitenumber(std::string_view(text).substr(0, comma));
-    const auto far = comma == std::string::npos
-                         ? std::nullopt
-                         : finitenumber(std::string_view(text).substr(comma + 1));
+    const auto range = numberpair(text);
+    const auto near = range ? std::optional(range->first) : std::nullopt;
+    const auto far = range ? std::optional(range->second) : std::nullopt;
     if (!near || !far || *near == *far || std::fabs(*near) > largestdepth ||
         std::fabs(*far) > largestdepth) {
         throw failure("bad --depth-range '" + text +
