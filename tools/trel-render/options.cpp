@@ -258,13 +258,17 @@ struct words {
 void declareoptions(CLI::App &app, options &opts, words &text) {
     app.add_option("MESH", opts.meshes,
                    "Meshes to draw: OBJ, STL, PLY, OFF, glTF, 3MF and whatever else "
-                   "assimp reads (default: the bunny); several need --out-dir");
+                   "assimp reads (default: the bunny); several need --out-dir")
+        ->type_name("FILE");
     app.add_option("--out-dir", opts.outdir,
-                   "Batch: write one picture per mesh into this folder, named after the mesh");
+                   "Batch: write one picture per mesh into this folder, named after the mesh")
+        ->type_name("DIR");
     app.add_option("-j,--jobs", text.jobs,
-                   "Meshes drawn at once in a batch (default: one per core)");
+                   "Meshes drawn at once in a batch (default: one per core)")
+        ->type_name("N");
     app.add_option("--thumbnail", text.thumbnail,
-                   "A SIZE x SIZE thumbnail on a transparent background");
+                   "A SIZE x SIZE thumbnail on a transparent background")
+        ->type_name("SIZE");
     app.add_option("--engine", text.engine,
                    "Engine: 3d (shaded, depth-tested), 2d (shaded) or 2dxy "
                    "(unshaded)")
@@ -275,44 +279,56 @@ void declareoptions(CLI::App &app, options &opts, words &text) {
         ->capture_default_str();
     const std::string side = std::to_string(trel::largestside);
     app.add_option("--size", text.size, "Picture size WIDTHxHEIGHT, at most " + side + "x" + side)
-        ->capture_default_str();
+        ->capture_default_str()
+        ->type_name("WxH");
     app.add_option("--view", text.view,
                    "AZIMUTH,ELEVATION in degrees, or front, back, left, right, top, bottom, iso "
-                   "(default -30,15)");
+                   "(default -30,15)")
+        ->type_name("AZ,EL|NAME");
     app.add_option("--up", text.up,
                    "The model's up axis: y, z, or auto (z for STL and 3MF, y otherwise)")
         ->check(CLI::IsMember(upnames))
         ->capture_default_str();
     app.add_option("--margin", text.margin,
-                   "Percent of the picture left free on each side (default 5)");
+                   "Percent of the picture left free on each side (default 5)")
+        ->type_name("PERCENT");
     app.add_option("--colour,--color", text.colour,
                    "Mesh colour, #rrggbb, #rgb or a name (default: the file's own colours, "
-                   "else #f2d0a6)");
+                   "else #f2d0a6)")
+        ->type_name("COLOUR");
     app.add_option("--background", text.background,
-                   "Background colour, or none for a transparent one (default #242c3a)");
+                   "Background colour, or none for a transparent one (default #242c3a)")
+        ->type_name("COLOUR|none");
     app.add_option("--edge-colour,--edge-color", text.edgecolour,
                    "Outline colour over the faces; alone, it asks for --style both "
-                   "(default #141414)");
+                   "(default #141414)")
+        ->type_name("COLOUR");
     app.add_option("-o,--output", opts.output,
                    "Picture to write, .png or .webp; with --frames, NAME-000.png, NAME-001.png, "
                    "... or one animated NAME.webp")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->type_name("FILE");
     app.add_option("--depth", opts.depth,
                    "Also write the depth plane as a greyscale PNG, near = "
-                   "bright (3d engine only)");
+                   "bright (3d engine only)")
+        ->type_name("FILE.png");
     app.add_option("--depth-range", text.depthrange,
                    "NEAR,FAR: the depths, in the mesh's units in front of its centre, that the "
-                   "depth picture's brightest and darkest greys stand for");
+                   "depth picture's brightest and darkest greys stand for")
+        ->type_name("NEAR,FAR");
     app.add_flag("--depth16", opts.depth16, "Write the depth picture as 16-bit grey");
-    app.add_option("--frames", text.frames, "Turntable: N pictures around the vertical axis");
+    app.add_option("--frames", text.frames, "Turntable: N pictures around the vertical axis")
+        ->type_name("N");
     app.add_option("--max-memory", opts.maxmemory,
                    "MiB of address space the mesh may be parsed in (the parser's whole "
                    "process)")
         ->check(CLI::Range(std::uint64_t{16}, std::uint64_t{1} << 24))
-        ->capture_default_str();
+        ->capture_default_str()
+        ->type_name("MIB");
     app.add_option("--load-timeout", opts.loadtimeout, "Seconds the mesh may take to parse")
         ->check(CLI::Range(0.001, 86400.0))
-        ->capture_default_str();
+        ->capture_default_str()
+        ->type_name("SECONDS");
     app.add_flag("--stats", opts.stats,
                  "Print triangles, the up axis taken, and load, draw and write times");
     app.set_version_flag("--version", std::string(trel::version()),
@@ -449,9 +465,11 @@ void checkcombination(const options &opts, const words &text) {
 } // namespace
 
 std::optional<int> parseoptions(int argc, char **argv, options &opts) {
-    CLI::App app{"trel-render: draws a mesh with the trel software rasterizer and writes a PNG.\n"
-                 "With no MESH it draws the Stanford bunny.",
-                 "trel-render"};
+    CLI::App app{
+        "trel-render: draws meshes with the trel software rasterizer and writes PNG or WebP\n"
+        "pictures. "
+        "With no MESH it draws the Stanford bunny.",
+        "trel-render"};
     words text;
     text.size = std::to_string(opts.width) + "x" + std::to_string(opts.height);
     declareoptions(app, opts, text);
