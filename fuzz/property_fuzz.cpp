@@ -290,6 +290,17 @@ void checkspan(FuzzedDataProvider &in) {
     std::vector<std::uint32_t> scalarpx = px;
     std::vector<std::int16_t> scalarzb = zb;
     trel::detail::depthspanscalar(scalarpx.data(), scalarzb.data(), n, z, step, word);
+#if TREL_AVX2_SPANS
+    if (n >= 16 && trel::detail::avx2spans) {
+        std::vector<std::uint32_t> widepx = px;
+        std::vector<std::int16_t> widezb = zb;
+        trel::detail::depthspanavx2(widepx.data(), widezb.data(), n, z, step, word);
+        if (widepx != scalarpx || widezb != scalarzb) {
+            std::fprintf(stderr, "span of %d, z %08x, step %08x\n", n, z, step);
+            fail("the AVX2 depth span differs from the scalar one");
+        }
+    }
+#endif
     trel::detail::depthspansse2(px.data(), zb.data(), n, z, step, word);
     if (px != scalarpx || zb != scalarzb) {
         std::fprintf(stderr, "span of %d, z %08x, step %08x\n", n, z, step);

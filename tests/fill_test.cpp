@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <numeric>
 #include <random>
 #include <vector>
 
@@ -163,11 +164,12 @@ TEST(FillTriZ, SamePixelsAsTheFlatFill) {
     }
 }
 
-// The vector form of the depth span writes exactly what the scalar form
-// writes, for every length from 0 to 40 (the short spans, one block, and the
-// overlapping last block among them), where every pixel passes, where none
-// does and where stored depths near the span's own make some pass; and it
-// writes nothing past the span.
+// The vector forms of the depth span write exactly what the scalar form
+// writes, for every length from 0 to 40 and some longer ones (the short
+// spans, one block, and the overlapping last block among them; the AVX2 form,
+// where the processor has it, from 16 pixels), where every pixel passes, where
+// none does and where stored depths near the span's own make some pass; and
+// they write nothing past the span.
 TEST(DepthSpan, VectorFormWritesWhatTheScalarFormWrites) {
 #if !defined(__SSE2__)
     GTEST_SKIP() << "this target has only the scalar form";
@@ -178,7 +180,10 @@ TEST(DepthSpan, VectorFormWritesWhatTheScalarFormWrites) {
     const auto between = [&random](int lo, int hi) {
         return std::uniform_int_distribution<int>(lo, hi)(random);
     };
-    for (int n = 0; n <= 40; ++n) {
+    std::vector<int> lengths(41);
+    std::iota(lengths.begin(), lengths.end(), 0);
+    lengths.insert(lengths.end(), {47, 48, 63, 64, 65, 100, 257});
+    for (const int n : lengths) {
         for (int round = 0; round < 24; ++round) {
             const auto size = static_cast<std::size_t>(n + beyond);
             std::vector<std::int16_t> zb(size);
@@ -194,6 +199,15 @@ TEST(DepthSpan, VectorFormWritesWhatTheScalarFormWrites) {
             std::vector<std::int16_t> scalarzb = zb;
             std::vector<std::uint32_t> scalarpx = px;
             trel::detail::depthspanscalar(scalarpx.data(), scalarzb.data(), n, z, step, 0xC0FFEEU);
+#if TREL_AVX2_SPANS
+            if (n >= 16 && trel::detail::avx2spans) {
+                std::vector<std::int16_t> widezb = zb;
+                std::vector<std::uint32_t> widepx = px;
+                trel::detail::depthspanavx2(widepx.data(), widezb.data(), n, z, step, 0xC0FFEEU);
+                ASSERT_EQ(widezb, scalarzb) << "AVX2, length " << n << ", round " << round;
+                ASSERT_EQ(widepx, scalarpx) << "AVX2, length " << n << ", round " << round;
+            }
+#endif
             trel::detail::depthspansse2(px.data(), zb.data(), n, z, step, 0xC0FFEEU);
             ASSERT_EQ(zb, scalarzb) << "length " << n << ", round " << round;
             ASSERT_EQ(px, scalarpx) << "length " << n << ", round " << round;

@@ -13,6 +13,15 @@
 
 #include "fixed.h"
 
+// Long depth spans have a form for AVX2, compiled for it on its own and taken
+// only on processors that report it (GCC and Clang on x86).
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__)) &&                             \
+    (defined(__GNUC__) || defined(__clang__))
+#define TREL_AVX2_SPANS 1
+#else
+#define TREL_AVX2_SPANS 0
+#endif
+
 namespace trel::detail {
 
 // Pixel i of the n from px (and its depth at zb) has depth whole(z + i *
@@ -73,6 +82,22 @@ void depthspansse2(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed st
     _mm_storeu_si128(pp + 1,
                      select(_mm_unpackhi_epi16(pass, pass), colour, _mm_loadu_si128(pp + 1)));
 }
+#endif
+
+#if TREL_AVX2_SPANS
+// Whether this processor runs depthspanavx2: set once while the library is
+// loaded (false until then, so that anything drawn earlier takes the SSE2
+// forms).
+extern const bool avx2spans;
+
+// The same as depthspanscalar for n >= 16, sixteen pixels at a time; only on
+// processors with AVX2.
+void depthspanavx2(std::uint32_t *px, std::int16_t *zb, int n, fixed z, fixed step,
+                   std::uint32_t word);
+
+// Spans this long and longer take depthspanavx2 where it runs: shorter ones
+// gain less from the wider blocks than the call costs.
+inline constexpr int avx2spanmin = 32;
 #endif
 
 #if defined(__SSE2__)
@@ -157,8 +182,9 @@ inline int blockcolumns(int n) { return (n + 7) & ~7; }
 #endif
 
 // The n pixels from column `left` of a row `width` pixels wide that starts at
-// prow and zrow: what depthspanscalar writes there. A span with room for its
-// blocks of eight in the row takes depthblocks, a short one near the row's
+// prow and zrow: what depthspanscalar writes there. A long span takes
+// depthspanavx2 where the processor has AVX2; otherwise a span with room for
+// its blocks of eight in the row takes depthblocks, a short one near the row's
 // end one block shifted left (depthblocksse2); either may read and store back
 // unchanged words of the same row outside the span. `colour` is the word in
 // every lane (the filler makes it once per triangle).
@@ -166,6 +192,12 @@ inline int blockcolumns(int n) { return (n + 7) & ~7; }
 [[gnu::always_inline]] inline void depthrun(std::uint32_t *prow, std::int16_t *zrow, int width,
                                             int left, int n, fixed z, fixed step,
                                             std::uint32_t word, __m128i colour) {
+#if TREL_AVX2_SPANS
+    if (n >= avx2spanmin && avx2spans) {
+        depthspanavx2(prow + left, zrow + left, n, z, step, word);
+        return;
+    }
+#endif
     if (left + blockcolumns(n) <= width) {
         depthblocks(prow + left, zrow + left, n, z, step, colour);
     } else if (n <= 8 && width >= 8) {
