@@ -122,8 +122,12 @@ alignas(16) inline constexpr std::int16_t depthcaps[9][8] = {
 // there, as no stored depth is less. A lane that passes holds the larger of
 // its depth and the stored one, and a lane that fails holds the stored one,
 // so the depth plane takes the lane-wise maximum; colours of lanes that fail
-// are stored back as they were read, and a block that passes whole stores
-// its colours without reading them.
+// are stored back as they were read. A whole block skips the stores where no
+// lane passes and stores its colours without reading them where every lane
+// does. The capped block, the last of every span, always stores: whether its
+// lanes pass waits on the depth words just read, often a miss at the start
+// of a new row, and a branch on it, mispredicted, throws away the work
+// started on the rows after it; storing back unchanged words costs less.
 template <bool Capped>
 [[gnu::always_inline]] inline void depthblock(std::uint32_t *px, std::int16_t *zb, __m128i lo,
                                               __m128i hi, __m128i cap, __m128i colour) {
@@ -135,15 +139,17 @@ template <bool Capped>
     auto *pp = reinterpret_cast<__m128i *>(px);
     const __m128i old = _mm_loadu_si128(zp);
     const __m128i pass = _mm_cmpgt_epi16(d, old);
-    const int mask = _mm_movemask_epi8(pass);
-    if (mask == 0) {
-        return;
-    }
-    if (!Capped && mask == 0xFFFF) {
-        _mm_storeu_si128(zp, d);
-        _mm_storeu_si128(pp, colour);
-        _mm_storeu_si128(pp + 1, colour);
-        return;
+    if constexpr (!Capped) {
+        const int mask = _mm_movemask_epi8(pass);
+        if (mask == 0) {
+            return;
+        }
+        if (mask == 0xFFFF) {
+            _mm_storeu_si128(zp, d);
+            _mm_storeu_si128(pp, colour);
+            _mm_storeu_si128(pp + 1, colour);
+            return;
+        }
     }
     _mm_storeu_si128(zp, _mm_max_epi16(d, old));
     const auto select = [](__m128i m, __m128i a, __m128i b) {
