@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <assimp/Importer.hpp>
@@ -48,6 +49,45 @@ bool zupformat(const std::string &path) {
     return extension == ".stl" || extension == ".3mf";
 }
 
+// What a file that is not a regular one is, for the line that refuses it.
+const char *kindof(mode_t mode) {
+    switch (mode & S_IFMT) {
+    case S_IFIFO:
+        return "a FIFO";
+    case S_IFCHR:
+        return "a character device";
+    case S_IFBLK:
+        return "a block device";
+    case S_IFSOCK:
+        return "a socket";
+    default:
+        return "not a file";
+    }
+}
+
+// Refuses, before a child is started, a limit no parse fits in and a mesh
+// that is not a regular file: reading a FIFO or a device could wait for ever
+// and could not be read twice (the checks read the file before the parser).
+void checkrequest(const std::string &path, const limits &limits) {
+    if (limits.memorymib < leastmemorymib) {
+        throw failure("--max-memory " + std::to_string(limits.memorymib) +
+                      " MiB is too little: loading a mesh needs at least " +
+                      std::to_string(leastmemorymib) + " MiB");
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return; // the child names what is wrong
+    }
+    if (S_ISDIR(st.st_mode)) {
+        throw failure("cannot load mesh '" + path + "': it is a folder");
+    }
+    if (!S_ISREG(st.st_mode)) {
+        throw failure("cannot load mesh '" + path + "': it is " + kindof(st.st_mode) +
+                      ", not a regular file (meshes are read from regular files; standard "
+                      "input works only when redirected from one)");
+    }
+}
+
 } // namespace
 
 void restartwithhugepages(char **argv) {
@@ -69,6 +109,7 @@ void restartwithhugepages(char **argv) {
 }
 
 mesh loadmesh(const std::string &path, const limits &limits) {
+    checkrequest(path, limits);
     mesh m = parseisolated(path, limits, readmesh);
     m.zupfile = zupformat(path);
     return m;
