@@ -246,4 +246,9 @@ std::string formatof(const aiScene &scene) {
     return format.C_Str();
 }
 
+bool zupformat(const aiScene &scene) {
+    const std::string importer = formatof(scene);
+    return importer.find("(STL)") != std::string::npos || importer.find("3mf") != std::string::npos;
+}
+
 } // namespace trel::loader

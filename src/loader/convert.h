@@ -25,6 +25,11 @@ scene::mesh fromscene(const aiScene *scene, const std::string &name, const std::
 // Importer", "OFF Importer", ...), or "" when assimp did not say.
 std::string formatof(const aiScene &scene);
 
+// Whether the importer that read the scene is that of a format whose models
+// are Z-up in practice: STL and 3MF. The format read decides, not the file's
+// name.
+bool zupformat(const aiScene &scene);
+
 } // namespace trel::loader
 
 #endif

@@ -3,7 +3,6 @@
 // (convert.cpp); a mesh held in memory is parsed in this process.
 #include "load.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -36,17 +35,9 @@ mesh readmesh(const std::string &path) {
     checkcounts(path);
     auto *importer = new Assimp::Importer;
     const aiScene *scene = importer->ReadFile(path, importflags());
-    return fromscene(scene, path, importer->GetErrorString());
-}
-
-// Whether the file at `path` is of a format whose models are Z-up in
-// practice: STL and 3MF.
-bool zupformat(const std::string &path) {
-    std::string extension = std::filesystem::path(path).extension().string();
-    for (char &c : extension) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return extension == ".stl" || extension == ".3mf";
+    mesh m = fromscene(scene, path, importer->GetErrorString());
+    m.zupfile = zupformat(*scene);
+    return m;
 }
 
 // What a file that is not a regular one is, for the line that refuses it.
@@ -110,9 +101,7 @@ void restartwithhugepages(char **argv) {
 
 mesh loadmesh(const std::string &path, const limits &limits) {
     checkrequest(path, limits);
-    mesh m = parseisolated(path, limits, readmesh);
-    m.zupfile = zupformat(path);
-    return m;
+    return parseisolated(path, limits, readmesh);
 }
 
 mesh loadmemory(std::span<const unsigned char> bytes, const char *hint, const std::string &name) {
@@ -120,7 +109,7 @@ mesh loadmemory(std::span<const unsigned char> bytes, const char *hint, const st
     const aiScene *scene =
         importer.ReadFileFromMemory(bytes.data(), bytes.size(), importflags(), hint);
     mesh m = fromscene(scene, name, importer.GetErrorString());
-    m.zupfile = zupformat(name);
+    m.zupfile = zupformat(*scene);
     return m;
 }
 

@@ -44,7 +44,8 @@ constexpr std::uint64_t longestmessage = 64 * 1024;
 // each of its arrays, in elements.
 struct record {
     std::uint32_t kind = 0;
-    std::uint32_t closed = 0;
+    std::uint16_t closed = 0;
+    std::uint16_t zupfile = 0;
     std::uint64_t message = 0; // a failure's message, in bytes
     std::uint64_t vertices = 0;
     std::uint64_t triangles = 0;
@@ -114,6 +115,7 @@ bool sendmesh(int fd, mesh &m) {
     record r;
     r.kind = meshrecord;
     r.closed = m.closed ? 1U : 0U;
+    r.zupfile = m.zupfile ? 1U : 0U;
     eacharray(m, r, [](const auto &array, std::uint64_t &length) { length = array.size(); });
     bool sent = writeall(fd, &r, sizeof r);
     eacharray(m, r, [&](const auto &array, std::uint64_t) {
@@ -388,6 +390,7 @@ class receiver {
             throw ended();
         }
         m.closed = r.closed != 0;
+        m.zupfile = r.zupfile != 0;
         eacharray(m, r, [&](auto &array, std::uint64_t length) {
             array.resize(length);
             readall(array.data(), array.size() * sizeof(array[0]));

@@ -1,8 +1,11 @@
-// How mesh files are loaded: meshes that are not regular files, and the
-// least memory a parse can be given. The program is run as a user runs it;
-// the loader's own functions are called where trel-render cannot reach them.
+// How mesh files are loaded: the up axis of a file whatever its name, meshes
+// that are not regular files, and the least memory a parse can be given. The program is run as a
+// user runs it; the loader's own functions are called where trel-render cannot reach them.
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <span>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,55 @@
 namespace {
 
 using namespace rendertest;
+
+std::string datafile(const std::string &name) {
+    std::ifstream in(std::string(TREL_SOURCE_DIR "/data/") + name, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A binary STL of one right triangle twice as tall as wide, Z up.
+std::string cornerstl() {
+    std::string stl(80, ' ');
+    const auto put = [&stl](const auto &value) {
+        stl.append(reinterpret_cast<const char *>(&value), sizeof value);
+    };
+    put(std::uint32_t{1});
+    for (const float f : {0.0F, 0.0F, 0.0F, 0.0F, 0.0F, 0.0F, 1.0F, 0.0F, 0.0F, 0.0F, 0.0F, 2.0F}) {
+        put(f);
+    }
+    put(std::uint16_t{0});
+    return stl;
+}
+
+// The up axis follows the format the file is in, whatever its name says:
+// an STL named without its extension, or with another, stands as the STL
+// does; in memory, the bytes decide, not the name.
+TEST_F(trelrender, UpAxisFollowsTheFormatRead) {
+    const std::string gear = datafile("gear.stl");
+    const std::string binary = cornerstl();
+    for (const std::string name : {"gear.stl", "gear", "GEAR.STL", "gear.dat"}) {
+        write(name, gear);
+    }
+    const picture upright = render({"gear.stl", "--up", "z", "--size", "80x60"});
+    EXPECT_FALSE(render({"gear.stl", "--up", "y", "--size", "80x60"}).bytes == upright.bytes);
+    for (const std::string name : {"gear.stl", "gear", "GEAR.STL", "gear.dat"}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(render({name, "--size", "80x60"}).bytes == upright.bytes);
+        const result r = run({name, "--stats", "-o", "s.png"});
+        EXPECT_NE(r.out.find("up: z (auto)"), std::string::npos) << r.out;
+    }
+
+    // Meshes held in memory: the bytes decide, not the name they are given.
+    const auto bytes = [](const std::string &text) {
+        return std::span(reinterpret_cast<const unsigned char *>(text.data()), text.size());
+    };
+    EXPECT_TRUE(trel::loader::loadmemory(bytes(gear), "", "gear").zupfile);
+    EXPECT_TRUE(trel::loader::loadmemory(bytes(binary), "stl", "tall").zupfile);
+    EXPECT_FALSE(
+        trel::loader::loadmemory(bytes(cubemeshes()[0].second), "obj", "cube.stl").zupfile);
+}
 
 // A mesh that is not a regular file is refused at once, before any parse:
 // a FIFO (which would wait for a writer), a device, a socket, and links to
