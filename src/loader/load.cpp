@@ -32,9 +32,12 @@ mesh readmesh(const std::string &path) {
     if (std::filesystem::is_directory(path, ec)) {
         throw failure("cannot load mesh '" + path + "': it is a folder");
     }
-    checkcounts(path);
+    checkfile(path);
     auto *importer = new Assimp::Importer;
     const aiScene *scene = importer->ReadFile(path, importflags());
+    if (scene != nullptr && formatof(*scene).find("Wavefront") != std::string::npos) {
+        checkobjfile(path); // an OBJ of another name
+    }
     mesh m = fromscene(scene, path, importer->GetErrorString());
     m.zupfile = zupformat(*scene);
     return m;

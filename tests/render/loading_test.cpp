@@ -1,6 +1,7 @@
-// How mesh files are loaded: the up axis of a file whatever its name, meshes
-// that are not regular files, and the least memory a parse can be given. The program is run as a
-// user runs it; the loader's own functions are called where trel-render cannot reach them.
+// How mesh files are loaded: files cut short, the up axis of a file whatever
+// its name, meshes that are not regular files, and the least memory a parse
+// can be given. The program is run as a user runs it; the loader's own
+// functions are called where trel-render cannot reach them.
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +28,77 @@ std::string datafile(const std::string &name) {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// `text` up to the end of the `n`th occurrence of `mark` from its end (n = 1:
+// the last), keeping `extra` bytes more.
+std::string upto(const std::string &text, const std::string &mark, int n, std::size_t extra = 0) {
+    std::size_t at = text.size();
+    for (int k = 0; k < n; ++k) {
+        at = text.rfind(mark, at - 1);
+        EXPECT_NE(at, std::string::npos) << mark;
+        if (at == std::string::npos) {
+            return text;
+        }
+    }
+    return text.substr(0, at + mark.size() + extra);
+}
+
+// A text mesh cut short is refused with one line, wherever the cut falls:
+// within a vertex, within the last face, between two faces, before the
+// closing word. A file that is whole but for its last newline, or cut within
+// its closing word, is drawn as the whole file is.
+TEST_F(trelrender, CutTextMeshesAreRefusedOrDrawnWhole) {
+    const auto meshes = cubemeshes();
+    const std::string obj = meshes[0].second, off = meshes[1].second, ply = meshes[2].second,
+                      stl = meshes[4].second;
+    write("whole.obj", obj);
+    write("whole.off", off);
+    write("whole.ply", ply);
+    write("whole.stl", stl);
+    const std::string tower = datafile("tower.off");
+    struct cut {
+        std::string name, bytes;
+        // Drawn as the whole file is when empty; else the line that refuses
+        // it says this.
+        std::string why = "is cut short";
+    };
+    const std::vector<cut> cuts = {
+        {"gear.stl", datafile("gear.stl").substr(0, 30000)},
+        {"facet.stl", upto(stl, "outer loop\n", 1)},
+        {"vertex.stl", upto(stl, "vertex 1", 1)},
+        {"noend.stl", upto(stl, "endfacet\n", 1)},
+        {"word.stl", upto(stl, "endso", 1)},
+        {"name.stl", upto(stl, "endsolid c", 1), ""},
+        {"nonewline.stl", stl.substr(0, stl.size() - 1), ""},
+        {"face.obj", upto(obj, "f 2", 1)},
+        {"corners.obj", upto(obj, "f 2 7", 1)},
+        {"vertex.obj", upto(obj, "v 1 -1", 1)},
+        {"number.obj", upto(obj, "v 1 -1 -", 1)},
+        {"nonewline.obj", obj.substr(0, obj.size() - 1), ""},
+        {"vertex.off", upto(off, "\n1 1", 1)},
+        {"lastface.off", upto(off, "\n3 1 6", 1)},
+        {"faces.off", upto(off, "\n", 3, 0)},
+        {"tower.off", tower.substr(0, tower.size() / 2)},
+        {"nonewline.off", off.substr(0, off.size() - 1), ""},
+        // Too short for its header's counts: refused as such.
+        {"vertex.ply", upto(ply, "\n1 1", 1), "its header declares 12 'face' elements"},
+        {"lastface.ply", upto(ply, "\n3 1 6", 1)},
+        {"faces.ply", upto(ply, "\n", 3, 0)},
+        {"torus.ply", datafile("torus.ply").substr(0, 20000)},
+        {"nonewline.ply", ply.substr(0, ply.size() - 1), ""},
+    };
+    for (const cut &c : cuts) {
+        SCOPED_TRACE(c.name);
+        write(c.name, c.bytes);
+        if (c.why.empty()) {
+            const std::string whole = "whole" + c.name.substr(c.name.find('.'));
+            EXPECT_TRUE(render({c.name, "--size", "60x45"}, "cut.png").bytes ==
+                        render({whole, "--size", "60x45"}, "whole.png").bytes);
+        } else {
+            refused({c.name, "--size", "60x45", "-o", "cut.png"}, c.why);
+        }
+    }
 }
 
 // A binary STL of one right triangle twice as tall as wide, Z up.
