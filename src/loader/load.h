@@ -36,12 +36,12 @@ struct limits {
 // Reads every mesh of the file's scene, each moved by its node's transform.
 // The file is parsed in a child process held to `limits`. Throws failure at
 // once for a memory limit below leastmemorymib and for a path that is not a
-// regular file (a FIFO, a device: a pipe into standard input cannot stand for a mesh);
-// and when the file cannot be read, is not a mesh, declares more elements
-// than its size can hold, is cut short, holds no triangles, holds a
-// coordinate that is not a number or too large, or when parsing it crashes
-// or goes beyond a limit. The mesh's zupfile follows the format the file was
-// read in, whatever its name.
+// regular file (a FIFO, a device: a pipe into standard input cannot stand
+// for a mesh); and when the file cannot be read, is not a mesh, declares
+// more elements than its size can hold, is cut short, holds no triangles,
+// holds a coordinate that is not a number or too large, or when parsing it
+// crashes or goes beyond a limit. The mesh's zupfile follows the format the
+// file was read in, whatever its name.
 scene::mesh loadmesh(const std::string &path, const limits &limits);
 
 // A mesh file held in memory (`hint`: its extension, such as "obj"), parsed
