@@ -11,10 +11,10 @@
 #include <unistd.h>
 
 #include "defaultscene.h"
+#include "encode.h"
 #include "failure.h"
 #include "load.h"
 #include "pngout.h"
-#include "webpout.h"
 
 namespace render {
 
@@ -101,7 +101,7 @@ void renderjob(const options &opts, const job &work) {
     pngset files;
     // The animation's frames go into the encoder as they are drawn; it keeps
     // what it needs of them, so no more than one frame is held raw here.
-    std::optional<webpanimation> animation;
+    std::optional<trel::encode::animation> animation;
     if (animated) {
         animation.emplace(opts.width, opts.height, frames);
     }
