@@ -123,13 +123,18 @@ TEST_F(trelrender, SmallMistakesAreCaughtOrMeantWell) {
     both.insert(both.end(), {"--style", "both"});
     EXPECT_GT(greens(implied), 100);
     EXPECT_TRUE(implied.bytes == render(both).bytes);
-    // A style given on purpose stays: solid leaves outlines out, a wireframe is in --colour.
-    std::vector<std::string> solid = base;
-    solid.insert(solid.end(), {"--style", "solid"});
-    EXPECT_EQ(greens(render(solid)), 0);
-    std::vector<std::string> wire = base;
-    wire.insert(wire.end(), {"--style", "wire"});
-    EXPECT_EQ(greens(render(wire)), 0);
+    // A style given on purpose stays: solid leaves outlines out, a wireframe is
+    // in --colour, and a note says the edge colour had no effect.
+    for (const std::string style : {"solid", "wire"}) {
+        std::vector<std::string> given = base;
+        given.insert(given.end(), {"--style", style, "-o", "out.png"});
+        const result r = run(given);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find("note: --edge-colour has no effect with --style " + style),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(greens(readpng(dir / "out.png")), 0) << style;
+    }
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "pngout.h"
+#include "writer.h"
 
 #include <algorithm>
 #include <array>
@@ -23,7 +23,7 @@
 
 #include "encode.h"
 #include "failure.h"
-#include "options.h"
+#include "text.h"
 
 namespace render {
 
@@ -52,21 +52,23 @@ extern "C" void interrupted(int signal) {
     ::raise(signal);
 }
 
-void catchsignals() {
-    static const bool caught = [] {
-        struct sigaction action {};
-        action.sa_handler = interrupted;
-        sigemptyset(&action.sa_mask);
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-            ::sigaction(signal, &action, nullptr);
+constexpr int endsignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Which of endsignals were ignored when the program started, read once
+// before any handler is installed.
+const std::array<bool, std::size(endsignals)> &ignoredsignals() {
+    static const std::array<bool, std::size(endsignals)> ignored = [] {
+        std::array<bool, std::size(endsignals)> out{};
+        for (std::size_t i = 0; i < std::size(endsignals); ++i) {
+            struct sigaction old {};
+            out[i] = ::sigaction(endsignals[i], nullptr, &old) == 0 && old.sa_handler == SIG_IGN;
         }
-        return true;
+        return out;
     }();
-    (void)caught;
+    return ignored;
 }
 
 temporaryfile *remember(const std::string &path) {
-    catchsignals();
     auto *t = new temporaryfile{new char[path.size() + 1], 1, temporaries.load()};
     std::memcpy(t->path, path.c_str(), path.size() + 1);
     while (!temporaries.compare_exchange_weak(t->next, t)) {
@@ -88,6 +90,99 @@ mode_t filemode() {
 
 bool isstdout(const std::string &path) { return path == "-"; }
 
+// Writes `data` whole onto the temporary file's descriptor, which is closed,
+// or keeps it in `bytes` for standard output. The problem, or empty.
+std::string writebytes(int &fd, std::vector<unsigned char> &bytes,
+                       std::vector<unsigned char> &&data) {
+    if (fd < 0) {
+        bytes = std::move(data);
+        return {};
+    }
+    int error = writeall(fd, data.data(), data.size()) ? 0 : errno;
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    fd = -1;
+    return error != 0 ? std::strerror(error) : std::string();
+}
+
+// Encodes `picture` into its file: the temporary file's descriptor, which is
+// closed, or memory for standard output. The problem, or empty.
+std::string writepicture(int &fd, std::vector<unsigned char> &bytes, const image &picture,
+                         trel::encode::format format) {
+    std::vector<unsigned char> encoded;
+    try {
+        encoded = trel::encode::encoded(picture, format);
+    } catch (const failure &e) {
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+        return e.what();
+    }
+    return writebytes(fd, bytes, std::move(encoded));
+}
+
+// The longest file name the file systems trel-render writes to take, in bytes.
+constexpr std::size_t longestname = 255;
+// What mkstemp replaces at the end of a temporary's name.
+constexpr std::string_view uniquepart = "XXXXXX";
+
+// The start of the names of process `pid`'s temporaries for `target`:
+// ".NAME-PID-", in NAME's folder. NAME is cut short (at a character's start)
+// where the whole would not fit in a file name, so that a temporary can be
+// made whenever the destination's own name fits.
+std::string temporaryprefix(const std::string &target, pid_t pid) {
+    const std::string tail = "-" + std::to_string(pid) + "-";
+    std::string name = fs::path(target).filename().string();
+    const std::size_t room = longestname - 1 - tail.size() - uniquepart.size();
+    if (name.size() > room) {
+        std::size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+            --cut; // not inside a UTF-8 sequence
+        }
+        name.resize(cut);
+    }
+    return (folderof(target) / ("." + name + tail)).string();
+}
+
+// The mode the temporary for `target` gets: an existing file's own (without
+// set-id bits), so that a replacement is never readable by more people; else
+// the umask's, as a new file gets.
+mode_t modefor(const std::string &target) {
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        return st.st_mode & 0777;
+    }
+    return filemode();
+}
+
+} // namespace
+
+bool ignoredatstart(int signal) {
+    for (std::size_t i = 0; i < std::size(endsignals); ++i) {
+        if (endsignals[i] == signal) {
+            return ignoredsignals()[i];
+        }
+    }
+    return false;
+}
+
+void catchsignals() {
+    static const bool caught = [] {
+        struct sigaction action {};
+        action.sa_handler = interrupted;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < std::size(endsignals); ++i) {
+            if (!ignoredsignals()[i]) {
+                ::sigaction(endsignals[i], &action, nullptr);
+            }
+        }
+        return true;
+    }();
+    (void)caught;
+}
+
 // The file `path` names once symbolic links are followed to their end, even
 // when the last one leads nowhere yet: that file is the one to replace.
 std::string throughlinks(const std::string &path) {
@@ -107,154 +202,28 @@ std::string throughlinks(const std::string &path) {
     throw failure("cannot write '" + path + "': too many levels of symbolic links");
 }
 
-// What a name stands for, however it is spelt: an existing file's device and
-// inode, or its folder's and its own name for a file yet to be made.
-struct fileid {
-    dev_t device = 0;
-    ino_t inode = 0;
-    std::string name;
-    auto operator<=>(const fileid &) const = default;
-};
-
-std::optional<fileid> identify(const std::string &path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        return fileid{st.st_dev, st.st_ino, {}};
-    }
-    if (::stat(folderof(path).c_str(), &st) == 0) {
-        return fileid{st.st_dev, st.st_ino, fs::path(path).filename().string()};
-    }
-    return std::nullopt;
-}
-
-const char *kindof(mode_t mode) {
-    if (S_ISCHR(mode) || S_ISBLK(mode)) {
-        return "a device";
-    }
-    if (S_ISFIFO(mode)) {
-        return "a FIFO";
-    }
-    if (S_ISSOCK(mode)) {
-        return "a socket";
-    }
-    return "not a regular file";
-}
-
-// Writes `data` whole onto the temporary file's descriptor, which is closed,
-// or keeps it in `bytes` for standard output. The problem, or empty.
-std::string writebytes(int &fd, std::vector<unsigned char> &bytes,
-                       std::vector<unsigned char> &&data) {
-    if (fd < 0) {
-        bytes = std::move(data);
-        return {};
-    }
-    const unsigned char *at = data.data();
-    std::size_t left = data.size();
-    int error = 0;
-    while (left > 0) {
-        const ssize_t wrote = ::write(fd, at, left);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            error = wrote < 0 ? errno : EIO;
-            break;
-        }
-        at += wrote;
-        left -= static_cast<std::size_t>(wrote);
-    }
-    if (::close(fd) != 0 && error == 0) {
-        error = errno;
-    }
-    fd = -1;
-    return error != 0 ? std::strerror(error) : std::string();
-}
-
-// Encodes `picture` into its file: the temporary file's descriptor, which is
-// closed, or memory for standard output. The problem, or empty.
-std::string writepicture(int &fd, std::vector<unsigned char> &bytes, const image &picture,
-                         bool webp) {
-    std::vector<unsigned char> encoded;
+void removetemporaries(const std::string &path, pid_t pid) {
+    std::string target;
     try {
-        encoded = webp ? trel::encode::webp(picture) : trel::encode::png(picture);
-    } catch (const failure &e) {
-        if (fd >= 0) {
-            ::close(fd);
-            fd = -1;
-        }
-        return e.what();
+        target = throughlinks(path);
+    } catch (const failure &) {
+        return;
     }
-    return writebytes(fd, bytes, std::move(encoded));
-}
-
-} // namespace
-
-void checkwritable(const std::string &path) {
-    const fs::path folder = folderof(path);
+    const std::string prefix = fs::path(temporaryprefix(target, pid)).filename().string();
     std::error_code ec;
-    const fs::file_status status = fs::status(folder, ec);
-    if (!fs::exists(status)) {
-        throw failure("cannot write '" + path + "': folder '" + folder.string() +
-                      "' does not exist");
-    }
-    if (!fs::is_directory(status)) {
-        throw failure("cannot write '" + path + "': '" + folder.string() + "' is not a folder");
-    }
-    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-        throw failure("cannot write '" + path + "': folder '" + folder.string() +
-                      "' is not writable");
-    }
-    if (fs::is_directory(path, ec)) {
-        throw failure("cannot write '" + path + "': it is a folder");
-    }
-}
-
-void checkoutputs(const std::vector<std::string> &paths, const std::string &mesh) {
-    std::optional<fileid> meshid;
-    if (struct stat st{}; !mesh.empty() && ::stat(mesh.c_str(), &st) == 0) {
-        meshid = fileid{st.st_dev, st.st_ino, {}};
-    }
-    std::map<fileid, std::string> seen;
-    bool tostdout = false;
-    for (const std::string &path : paths) {
-        if (isstdout(path)) {
-            if (tostdout) {
-                throw failure("only one picture can go to standard output ('-')");
-            }
-            tostdout = true;
-            if (::isatty(STDOUT_FILENO) == 1) {
-                throw failure("will not write a PNG to a terminal: redirect standard output "
-                              "or name a file with -o");
-            }
-            continue;
-        }
-        const std::string target = throughlinks(path);
-        checkwritable(target);
-        struct stat st {};
-        if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-            throw failure("cannot write '" + path + "': it is " + kindof(st.st_mode) +
-                          ", not a regular file");
-        }
-        const std::optional<fileid> id = identify(target);
-        if (!id) {
-            continue; // checkwritable found its folder; it has just gone
-        }
-        if (meshid && *id == *meshid) {
-            throw failure("cannot write '" + path + "': it is the mesh being drawn, '" + mesh +
-                          "'");
-        }
-        const auto [other, fresh] = seen.emplace(*id, path);
-        if (!fresh) {
-            throw failure("cannot write both '" + other->second + "' and '" + path +
-                          "': they are the same file");
+    for (const auto &entry : fs::directory_iterator(folderof(target), ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == prefix.size() + uniquepart.size() && name.rfind(prefix, 0) == 0 &&
+            entry.is_regular_file(ec)) {
+            ::unlink(entry.path().c_str());
         }
     }
 }
 
-pngset::pngset(unsigned workers)
+writer::writer(unsigned workers)
     : wanted_(workers != 0 ? workers : std::max(1U, std::thread::hardware_concurrency())) {}
 
-pngset::~pngset() {
+writer::~writer() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         failed_ = true; // pictures still queued are dropped
@@ -272,14 +241,14 @@ pngset::~pngset() {
     }
 }
 
-void pngset::work() {
+void writer::work() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         if (queue_.empty()) {
             return;
         }
-        job next = std::move(queue_.front());
+        task next = std::move(queue_.front());
         queue_.pop_front();
         const bool drop = failed_;
         changed_.notify_all(); // room in the queue
@@ -293,7 +262,7 @@ void pngset::work() {
         } else {
             try {
                 problem =
-                    writepicture(next.file->fd, next.file->bytes, next.picture, next.file->webp);
+                    writepicture(next.file->fd, next.file->bytes, next.picture, next.file->format);
             } catch (const std::bad_alloc &) {
                 problem = "out of memory";
             }
@@ -308,7 +277,7 @@ void pngset::work() {
     }
 }
 
-void pngset::finish() {
+void writer::finish() {
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
@@ -321,7 +290,7 @@ void pngset::finish() {
     stopping_ = false;
 }
 
-void pngset::throwfailed() {
+void writer::throwfailed() {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (!failed_) {
         return;
@@ -334,36 +303,32 @@ void pngset::throwfailed() {
     }
 }
 
-pngset::pending *pngset::open(const std::string &path) {
+writer::pending *writer::open(const std::string &path) {
     throwfailed();
     pending *file = nullptr;
     if (isstdout(path)) {
         const std::lock_guard<std::mutex> lock(mutex_);
-        files_.push_back({{}, path, path, {}, -1, {}, false, nullptr});
+        files_.push_back({{}, path, path, {}, -1, {}, false, nullptr, {}});
         file = &files_.back();
     } else {
         const std::string written = throughlinks(path);
-        const fs::path target(written);
         // A hidden temporary beside the target, renamed over it once complete.
-        std::string hidden = ".";
-        hidden += target.filename().string();
-        hidden += "-XXXXXX";
-        std::string name = (folderof(written) / hidden).string();
+        std::string name = temporaryprefix(written, ::getpid()) + std::string(uniquepart);
         const int fd = ::mkstemp(name.data());
         if (fd < 0) {
             throw failure("cannot write '" + path + "': " + std::strerror(errno));
         }
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            files_.push_back({name, written, path, {}, fd, {}, false, remember(name)});
+            files_.push_back({name, written, path, {}, fd, {}, false, remember(name), {}});
             file = &files_.back();
         }
-        ::fchmod(fd, filemode());
+        ::fchmod(fd, modefor(written));
     }
     return file;
 }
 
-void pngset::addencoded(const std::string &path, std::vector<unsigned char> bytes) {
+void writer::addencoded(const std::string &path, std::vector<unsigned char> bytes) {
     pending *file = open(path);
     std::string problem = writebytes(file->fd, file->bytes, std::move(bytes));
     if (!problem.empty()) {
@@ -374,9 +339,9 @@ void pngset::addencoded(const std::string &path, std::vector<unsigned char> byte
     throwfailed();
 }
 
-void pngset::add(const std::string &path, image picture) {
+void writer::add(const std::string &path, image picture, trel::encode::format format) {
     pending *file = open(path);
-    file->webp = formatof(path) == fileformat::webp;
+    file->format = format;
     if (workers_.size() < wanted_) {
         try {
             workers_.emplace_back([this] { work(); });
@@ -385,7 +350,7 @@ void pngset::add(const std::string &path, image picture) {
         }
     }
     if (workers_.empty()) {
-        file->problem = writepicture(file->fd, file->bytes, picture, file->webp);
+        file->problem = writepicture(file->fd, file->bytes, picture, file->format);
         if (!file->problem.empty()) {
             failed_ = true;
         }
@@ -404,7 +369,7 @@ void pngset::add(const std::string &path, image picture) {
     throwfailed();
 }
 
-void pngset::commit() {
+void writer::commit() {
     finish();
     throwfailed();
     for (pending &f : files_) {
