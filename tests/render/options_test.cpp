@@ -137,4 +137,113 @@ TEST_F(trelrender, SmallMistakesAreCaughtOrMeantWell) {
     }
 }
 
+// Every mistake on the command line is told in trel-render's own words, in
+// one line, with status 2 and nothing written: values out of range, options
+// given twice or without their value, unknown options, empty values.
+TEST_F(trelrender, OptionMistakesAreToldInItsOwnWords) {
+    struct mistake {
+        std::vector<std::string> args;
+        std::string said;
+    };
+    const mistake cases[] = {
+        {{"--load-timeout", "abc"}, "bad --load-timeout 'abc'"},
+        {{"--load-timeout", "0"}, "0.001 to 86400 seconds"},
+        {{"--max-memory", "20"}, "bad --max-memory '20': expected 64 to"},
+        {{"--max-memory", "lots"}, "bad --max-memory 'lots': not a number"},
+        {{"-o", "a.png", "-o", "b.png"}, "--output was given 2 times"},
+        {{"--size", "10x10", "--size", "20x20"}, "--size was given 2 times"},
+        {{"--size"}, "--size needs a value"},
+        {{"--frobnicate"}, "unknown option '--frobnicate'"},
+        {{"--colour", ""}, "--colour was given an empty value"},
+        {{"--background", ""}, "--background was given an empty value"},
+        {{"--edge-colour", ""}, "--edge-colour was given an empty value"},
+        {{"--view", ""}, "--view was given an empty value"},
+        {{"-o", ""}, "--output was given an empty value"},
+    };
+    for (const mistake &c : cases) {
+        SCOPED_TRACE(c.args.front());
+        const result r = run(c.args);
+        refused(c.args, c.said);
+        for (const std::string leak : {"required", "not in range", "Value ", "At Most"}) {
+            EXPECT_EQ(r.err.find(leak), std::string::npos) << r.err;
+        }
+    }
+}
+
+// The names an option takes (engines, styles, up axes, views, colours,
+// "none") are read in any case, one rule for all of them.
+TEST_F(trelrender, NamedValuesAreReadInAnyCase) {
+    write("cube.stl", cubemeshes()[4].second);
+    const std::pair<std::string, std::string> cases[][2] = {
+        {{"--up", "z"}, {"--up", "Z"}},
+        {{"--up", "auto"}, {"--up", "AUTO"}},
+        {{"--engine", "3d"}, {"--engine", "3D"}},
+        {{"--engine", "2dxy"}, {"--engine", "2DXY"}},
+        {{"--style", "wire"}, {"--style", "Wire"}},
+        {{"--view", "iso"}, {"--view", "ISO"}},
+        {{"--colour", "red"}, {"--colour", "RED"}},
+        {{"--background", "none"}, {"--background", "None"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c[1].first + " " + c[1].second);
+        const picture lower = render({"cube.stl", "--size", "64x48", c[0].first, c[0].second});
+        const picture upper = render({"cube.stl", "--size", "64x48", c[1].first, c[1].second});
+        ASSERT_EQ(upper.width, 64);
+        EXPECT_EQ(pixelhash(lower), pixelhash(upper));
+    }
+}
+
+// The help fits in 80 columns and names what a user looks for in it.
+TEST_F(trelrender, HelpFitsEightyColumns) {
+    const result help = run({"--help"});
+    ASSERT_EQ(help.status, 0);
+    std::istringstream lines(help.out);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        EXPECT_LE(line.size(), 80U) << line;
+    }
+    EXPECT_GT(count, 20);
+    for (const std::string named :
+         {"-o,--output", "standard output", "--force", "--print-names", "--engine", "--out-dir"}) {
+        EXPECT_NE(help.out.find(named), std::string::npos) << named;
+    }
+}
+
+// A run that drew nothing of the mesh, or an option that changed nothing,
+// still succeeds, with a note on stderr saying so; a run that drew the mesh
+// as asked says nothing.
+TEST_F(trelrender, NotesSayWhatHadNoEffect) {
+    // A flat square in the model's ground plane.
+    write("flat.obj", "v -1 0 -1\nv 1 0 -1\nv 1 0 1\nv -1 0 1\nf 1 2 3\nf 1 3 4\n");
+    write("cube.obj", cubemeshes()[0].second);
+    struct notecase {
+        std::vector<std::string> args;
+        std::string note; // empty: none
+    };
+    const notecase cases[] = {
+        {{"flat.obj", "--view", "0,0"}, "note: nothing of flat.obj faces the view"},
+        {{"flat.obj", "--view", "0,0", "--background", "none"},
+         "note: nothing of flat.obj faces the view"},
+        {{"flat.obj", "--view", "0,30"}, ""},
+        {{"cube.obj", "--edge-colour", "red", "--style", "solid"},
+         "note: --edge-colour has no effect with --style solid"},
+        {{"cube.obj", "--edge-colour", "red", "--style", "BOTH"}, ""},
+        {{"cube.obj", "--edge-colour", "red"}, ""},
+    };
+    for (const notecase &c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--size", "64x48", "-o", "out.png"});
+        SCOPED_TRACE(args[1] + " " + args[2]);
+        const result r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, c.note.empty()
+                             ? ""
+                             : "trel-render: " + c.note +
+                                   (c.note.find("edge") != std::string::npos
+                                        ? ": only --style both draws outlines over the faces\n"
+                                        : "\n"));
+        EXPECT_EQ(readpng(dir / "out.png").width, 64);
+    }
+}
+
 } // namespace

@@ -669,13 +669,14 @@ int runbatch(const options &opts) {
     std::vector<std::string> outputs = batchoutputs(meshes, opts.outdir);
     batchrun batch(opts, meshes, std::move(outputs));
     const std::size_t failed = batch.run();
-    reportskipped(meshes, batch.skipped_);
     if (failed + batch.skipped_.size() == meshes.size()) {
         folder.removeempty();
     }
-    if (failed == 0 && batch.skipped_.size() == meshes.size()) {
-        throw failure("none of the files given is a mesh that a loader reads");
+    if (batch.skipped_.size() == meshes.size()) {
+        throw failure("none of the " + std::to_string(meshes.size()) +
+                      " files given is a mesh that a loader reads");
     }
+    reportskipped(meshes, batch.skipped_);
     return failed > 0 ? statusfailed : statusdone;
 }
 

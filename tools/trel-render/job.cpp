@@ -1,6 +1,7 @@
 #include "job.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -42,13 +43,21 @@ mesh loadjobmesh(const options &opts, const job &work) {
     return trel::loader::loadmesh(work.mesh, opts.limits);
 }
 
-// True when the drawn picture on `picture` shows anything of the mesh: a
-// pixel the transparent clear did not leave.
-bool drewanything(const canvas &picture, const options &opts, const image &colour) {
-    const image seen = opts.draw.transparent ? image{} : picture.colour(true);
-    const image &rgba = opts.draw.transparent ? colour : seen;
-    for (std::size_t i = 3; i < rgba.bytes.size(); i += 4) {
-        if (rgba.bytes[i] != 0) {
+// True when some of `m` faces the view from `points`: a triangle seen with
+// an area (not edge-on), or a line or a point, which are drawn however seen.
+bool facesview(const mesh &m, const std::vector<screenpoint> &points, const options &opts) {
+    if (!m.lines.empty() || !m.points.empty()) {
+        return true;
+    }
+    // Twice a triangle's area in pixels below which it is taken as edge-on.
+    const double flat = 1e-9 * opts.draw.width * opts.draw.height;
+    for (const auto &t : m.triangles) {
+        const screenpoint &a = points[t[0]];
+        const screenpoint &b = points[t[1]];
+        const screenpoint &c = points[t[2]];
+        const double twice =
+            (b.column - a.column) * (c.row - a.row) - (c.column - a.column) * (b.row - a.row);
+        if (std::fabs(twice) > flat) {
             return true;
         }
     }
@@ -74,8 +83,8 @@ bool drawframes(const options &opts, const job &work, const outputplan &plan, co
         picture.draw(m, points, opts.draw);
         const auto drawn = clock::now();
         time.drawing += drawn - start;
+        anything = anything || facesview(m, points, opts);
         image colour = picture.colour(opts.draw.transparent);
-        anything = anything || drewanything(picture, opts, colour);
         if (animation) {
             animation->add(colour);
         } else {
