@@ -599,7 +599,10 @@ TEST_F(trelrender, HostileMeshesEndCleanly) {
         const result r = run({name, "--size", "16x12", "-o", "out.png"});
         ASSERT_TRUE(r.status == 0 || r.status == 2) << r.status << ": " << r.err;
         if (r.status == 0) {
-            EXPECT_EQ(r.err, "");
+            // At most a note: a damaged mesh may keep nothing that faces the view.
+            EXPECT_TRUE(r.err.empty() || (r.err.rfind("trel-render: note: nothing of ", 0) == 0 &&
+                                          std::count(r.err.begin(), r.err.end(), '\n') == 1))
+                << r.err;
             EXPECT_EQ(readpng(dir / "out.png").width, 16);
             fs::remove(dir / "out.png");
         } else {
