@@ -17,11 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path folderof(const std::string &path) {
-    const fs::path parent = fs::path(path).parent_path();
-    return parent.empty() ? fs::path(".") : parent;
-}
-
 // NAME.png as the numbered NAME-007.png of a turntable of `frames` pictures;
 // a name without an extension gets its format's.
 std::string framename(const std::string &path, int index, int frames) {

@@ -76,11 +76,6 @@ temporaryfile *remember(const std::string &path) {
     return t;
 }
 
-fs::path folderof(const std::string &path) {
-    const fs::path parent = fs::path(path).parent_path();
-    return parent.empty() ? fs::path(".") : parent;
-}
-
 // The permissions a newly created file gets here; mkstemp's are 0600.
 mode_t filemode() {
     const mode_t mask = ::umask(0);
@@ -158,6 +153,11 @@ mode_t modefor(const std::string &target) {
 }
 
 } // namespace
+
+std::filesystem::path folderof(const std::string &path) {
+    const fs::path parent = fs::path(path).parent_path();
+    return parent.empty() ? fs::path(".") : parent;
+}
 
 bool ignoredatstart(int signal) {
     for (std::size_t i = 0; i < std::size(endsignals); ++i) {

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -36,6 +37,9 @@ void catchsignals();
 
 // True when SIGINT, SIGTERM or SIGHUP `signal` was ignored at the start.
 bool ignoredatstart(int signal);
+
+// The folder `path` is in: "." for a bare name.
+std::filesystem::path folderof(const std::string &path);
 
 // The file `path` names once symbolic links are followed to their end, even
 // when the last one leads nowhere yet: that file is the one to replace.
