@@ -358,8 +358,11 @@ std::string signalname(int signal) {
 
 } // namespace
 
-std::vector<std::string> batchoutputs(const std::vector<std::string> &meshes,
-                                      const std::string &outdir) {
+namespace {
+
+// The name each mesh's picture would rather have, without ".png": its stem,
+// or its whole file name where another mesh shares the stem (as folded).
+std::vector<std::string> preferrednames(const std::vector<std::string> &meshes) {
     const std::size_t n = meshes.size();
     std::vector<std::string> whole(n);
     std::vector<std::string> preferred(n);
@@ -369,61 +372,87 @@ std::vector<std::string> batchoutputs(const std::vector<std::string> &meshes,
         preferred[i] = fs::path(whole[i]).stem().string();
         ++stems[foldcase(preferred[i])];
     }
-    // Meshes that share a stem all keep their extensions.
-    std::map<std::string, int> names;
     for (std::size_t i = 0; i < n; ++i) {
         if (stems[foldcase(preferred[i])] > 1) {
             preferred[i] = whole[i];
         }
-        ++names[foldcase(preferred[i])];
     }
+    return preferred;
+}
 
-    std::set<fileid> inputs;
-    for (const std::string &m : meshes) {
-        if (const auto id = identify(m)) {
-            inputs.insert(*id);
+// Hands out the batch's picture names in `outdir` in command-line order.
+class namer {
+  public:
+    namer(const std::vector<std::string> &meshes, const std::vector<std::string> &preferred,
+          const std::string &outdir)
+        : outdir_(outdir) {
+        for (const std::string &m : meshes) {
+            if (const auto id = identify(m)) {
+                inputs_.insert(*id);
+            }
+        }
+        for (const std::string &p : preferred) {
+            ++names_[foldcase(p)];
+        }
+        // The names no other mesh shares are promised to their meshes from the start.
+        for (const std::string &p : preferred) {
+            if (names_[foldcase(p)] == 1) {
+                taken_.insert(foldcase(p + ".png"));
+            }
         }
     }
-    std::set<fileid> written;
-    // Taken: a name's lower case once a picture has it; the names no other
-    // mesh shares are promised to their meshes from the start.
-    std::set<std::string> taken;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (names[foldcase(preferred[i])] == 1) {
-            taken.insert(foldcase(preferred[i] + ".png"));
-        }
-    }
-    const auto usable = [&](const std::string &name) {
-        const auto id = identify((fs::path(outdir) / name).string());
-        return !id || (inputs.count(*id) == 0 && written.count(*id) == 0);
-    };
 
-    std::vector<std::string> outputs(n);
-    std::set<std::string> shared; // names a first mesh has already had
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::string plain = preferred[i] + ".png";
+    // The picture for the next mesh, whose preferred name is `preferred`.
+    std::string next(const std::string &preferred) {
+        const std::string plain = preferred + ".png";
         std::string name = plain;
-        const bool unique = names[foldcase(preferred[i])] == 1;
-        if (!unique && !shared.insert(foldcase(preferred[i])).second) {
+        const bool unique = names_[foldcase(preferred)] == 1;
+        if (!unique && !shared_.insert(foldcase(preferred)).second) {
             name.clear(); // a later mesh of the same name: numbered
-        } else if (!unique && taken.count(foldcase(plain)) != 0) {
+        } else if (!unique && taken_.count(foldcase(plain)) != 0) {
             name.clear(); // a numbered name took it earlier
         }
         if (!name.empty() && !usable(name)) {
             name.clear();
         }
         for (int k = 2; name.empty(); ++k) {
-            const std::string numbered = preferred[i] + "-" + std::to_string(k) + ".png";
-            if (taken.count(foldcase(numbered)) == 0 && usable(numbered)) {
+            const std::string numbered = preferred + "-" + std::to_string(k) + ".png";
+            if (taken_.count(foldcase(numbered)) == 0 && usable(numbered)) {
                 name = numbered;
             }
         }
-        taken.insert(foldcase(name));
-        const fs::path path = fs::path(outdir) / name;
-        if (const auto id = identify(path.string())) {
-            written.insert(*id);
+        taken_.insert(foldcase(name));
+        const std::string path = (fs::path(outdir_) / name).string();
+        if (const auto id = identify(path)) {
+            written_.insert(*id);
         }
-        outputs[i] = path.string();
+        return path;
+    }
+
+  private:
+    // A name is usable unless it is one of the meshes or an earlier picture.
+    bool usable(const std::string &name) const {
+        const auto id = identify((fs::path(outdir_) / name).string());
+        return !id || (inputs_.count(*id) == 0 && written_.count(*id) == 0);
+    }
+
+    std::string outdir_;
+    std::set<fileid> inputs_;
+    std::set<fileid> written_;
+    std::map<std::string, int> names_; // how many meshes prefer each folded name
+    std::set<std::string> taken_;      // folded names a picture has or is promised
+    std::set<std::string> shared_;     // folded names a first mesh has already had
+};
+
+} // namespace
+
+std::vector<std::string> batchoutputs(const std::vector<std::string> &meshes,
+                                      const std::string &outdir) {
+    const std::vector<std::string> preferred = preferrednames(meshes);
+    namer names(meshes, preferred, outdir);
+    std::vector<std::string> outputs;
+    for (const std::string &p : preferred) {
+        outputs.push_back(names.next(p));
     }
     return outputs;
 }
