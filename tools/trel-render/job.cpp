@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
 
 #include "defaultscene.h"
 #include "encode.h"

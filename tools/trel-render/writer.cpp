@@ -3,18 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <bit>
 #include <cerrno>
-#include <csetjmp>
 #include <csignal>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <new>
-#include <optional>
 #include <system_error>
 
 #include <signal.h>

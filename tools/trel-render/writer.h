@@ -99,7 +99,6 @@ class writer {
     std::deque<task> queue_;
     std::vector<std::thread> workers_;
     unsigned wanted_ = 1;
-    std::size_t busy_ = 0;
     bool stopping_ = false;
     bool failed_ = false;
 };
