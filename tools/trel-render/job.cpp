@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-
 #include "defaultscene.h"
 #include "encode.h"
 #include "failure.h"
