@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <assimp/Importer.hpp>
+#include <assimp/cimport.h>
 
 #include "checks.h"
 #include "convert.h"
@@ -114,6 +115,11 @@ mesh loadmemory(std::span<const unsigned char> bytes, const char *hint, const st
     mesh m = fromscene(scene, name, importer.GetErrorString());
     m.zupfile = zupformat(*scene);
     return m;
+}
+
+bool claims(const std::string &path) {
+    const std::string extension = std::filesystem::path(path).extension().string();
+    return extension.empty() || ::aiIsExtensionSupported(extension.c_str()) == AI_TRUE;
 }
 
 } // namespace trel::loader

@@ -44,6 +44,10 @@ struct limits {
 // file was read in, whatever its name.
 scene::mesh loadmesh(const std::string &path, const limits &limits);
 
+// Whether some reader claims files with `path`'s extension (in any case). A
+// path without an extension is claimed: its content decides.
+bool claims(const std::string &path);
+
 // A mesh file held in memory (`hint`: its extension, such as "obj"), parsed
 // in this process: for a file that is part of the program. `name` stands for
 // it in messages; the format read, not the name, sets zupfile.

@@ -429,4 +429,160 @@ TEST_F(batch, ThumbnailerEntryDrawsAThumbnail) {
     }
 }
 
+// Pictures whose names differ only by case are one file on a case-insensitive
+// file system, in any script: such names keep their meshes' extensions, as
+// B.3mf and b.ply do. Names are folded as those file systems fold them
+// (simple case folding: ß is not ss); a name that is not UTF-8 is compared
+// byte for byte.
+TEST_F(batch, NamesDifferingOnlyInCaseKeepTheirExtensions) {
+    struct foldcase {
+        std::string first, second; // the two meshes' stems
+        bool collide;
+    };
+    const foldcase cases[] = {
+        {"B", "b", true},
+        {"\xC3\x9C", "\xC3\xBC", true},                   // Ü ü
+        {"\xC3\x89t\xC3\xA9", "\xC3\xA9T\xC3\x89", true}, // Été éTÉ
+        {"\xC5\x81\xC3\xB3"
+         "d\xC5\xBA",
+         "\xC5\x82\xC3\x93"
+         "D\xC5\xB9",
+         true},                         // Łódź łÓDŹ
+        {"\xCE\xA3", "\xCF\x83", true}, // Σ σ
+        {"\xCF\x82", "\xCE\xA3", true}, // ς Σ
+        {"\xCE\x86\xCE\xBB\xCF\x86\xCE\xB1", "\xCE\xAC\xCE\x9B\xCE\xA6\xCE\x91", true}, // Άλφα άΛΦΑ
+        {"\xD0\x96", "\xD0\xB6", true},                                                 // Ж ж
+        {"\xD0\x81\xD0\xB6", "\xD1\x91\xD0\x96", true},                                 // Ёж ёЖ
+        {"\xE1\xBA\x9E", "\xC3\x9F", true},                                             // ẞ ß
+        {"\xC3\x9F", "ss", false},       // ß ss: not a simple folding
+        {"\xCE\xA3", "\xD0\xA1", false}, // Greek Σ, Cyrillic С
+        {"A\xFF", "a\xFF", false},       // not UTF-8: byte for byte
+        {"\xC3", "\xC3\xA3", false},     // a cut sequence
+    };
+    for (const foldcase &c : cases) {
+        SCOPED_TRACE(c.first + " " + c.second);
+        const std::string a = c.first + ".obj";
+        const std::string b = c.second + ".stl";
+        write(a, cube("obj"));
+        write(b, cube("ascii.stl"));
+        const result r = run({a, b, "--out-dir", "out", "--size", "32x32"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::set<std::string> expected =
+            c.collide ? std::set<std::string>{a + ".png", b + ".png"}
+                      : std::set<std::string>{c.first + ".png", c.second + ".png"};
+        EXPECT_EQ(filesin("out"), expected);
+        fs::remove_all(dir / "out");
+        fs::remove(dir / a);
+        fs::remove(dir / b);
+    }
+}
+
+// A child that dies of a signal (the out-of-memory killer's SIGKILL) while it
+// writes leaves no temporary file: the batch removes it, names the mesh and
+// the signal, and ends with status 2.
+TEST_F(batch, ChildKilledWhileWritingLeavesNothing) {
+    write("grid.obj", gridobj(40));
+    for (const int signal : {SIGKILL, SIGUSR1}) {
+        SCOPED_TRACE(signal);
+        fs::remove_all(dir / "out");
+        const pid_t pid =
+            spawn({"trel-render", "grid.obj", "--out-dir", "out", "--size", "4000x4000", "-j", "1"},
+                  TREL_RENDER_PROGRAM);
+        // Waits for the child's temporary file, then kills the child.
+        bool killed = false;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!killed && std::chrono::steady_clock::now() < until) {
+            std::error_code ec;
+            for (const auto &entry : fs::directory_iterator(dir / "out", ec)) {
+                if (entry.path().filename().string().rfind('.', 0) == 0) {
+                    for (const pid_t child : childrenof(pid)) {
+                        killed = ::kill(child, signal) == 0 || killed;
+                    }
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        ASSERT_TRUE(killed);
+        const int status = waitfor(pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << status;
+        const std::string err = slurp("stderr.txt");
+        EXPECT_EQ(err.rfind("trel-render: grid.obj: ", 0), 0U) << err;
+        EXPECT_NE(err.find(signal == SIGKILL ? "SIGKILL" : "SIGUSR1"), std::string::npos) << err;
+        EXPECT_FALSE(fs::exists(dir / "out") && !filesin("out").empty())
+            << "left behind: " << *filesin("out").begin();
+    }
+}
+
+// A batch over a folder's every file (data/* with its README.md) skips the
+// files that are not meshes, says how many it skipped, and draws the rest with
+// status 0; a file that is a mesh under another extension is still drawn.
+// The same mesh named twice is drawn once, and a note says so.
+TEST_F(batch, FilesThatAreNotMeshesAreSkippedAndSaidSo) {
+    struct skipcase {
+        std::vector<std::string> files;
+        std::set<std::string> pictures;
+        std::vector<std::string> notes; // each on stderr
+        int status;
+    };
+    write("cube.obj", cube("obj"));
+    write("README.md", "# Meshes\nThe meshes of this folder.\n");
+    write("notes.txt", "not a mesh\n");
+    write("ply.dat", cube("ascii.ply"));
+    fs::create_symlink("cube.obj", dir / "link.obj");
+    const skipcase cases[] = {
+        {{"cube.obj", "README.md"}, {"cube.png"}, {"skipped 1 file", "README.md"}, 0},
+        {{"README.md", "cube.obj", "notes.txt"}, {"cube.png"}, {"skipped 2 files"}, 0},
+        {{"cube.obj", "ply.dat"}, {"cube.png", "ply.png"}, {}, 0},
+        {{"cube.obj", "link.obj"}, {"cube.png"}, {"'link.obj' is the same file as 'cube.obj'"}, 0},
+        {{"README.md", "notes.txt"}, {}, {"none of the 2 files"}, 2},
+    };
+    for (const skipcase &c : cases) {
+        SCOPED_TRACE(c.files.front() + " " + c.files.back());
+        std::vector<std::string> args = c.files;
+        args.insert(args.end(), {"--out-dir", "out", "--size", "32x32"});
+        const result r = run(args);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.notes.empty() ? 0 : 1) << r.err;
+        for (const std::string &note : c.notes) {
+            EXPECT_NE(r.err.find(note), std::string::npos) << r.err;
+        }
+        EXPECT_EQ(fs::exists(dir / "out") ? filesin("out") : std::set<std::string>{}, c.pictures);
+        fs::remove_all(dir / "out");
+    }
+}
+
+// Started with SIGINT ignored (a shell's "cmd &"), every kind of run keeps
+// ignoring it and finishes its pictures: a PNG, a WebP animation, a batch.
+TEST_F(batch, IgnoredInterruptStaysIgnored) {
+    write("grid.obj", gridobj(60));
+    write("grid2.obj", gridobj(60));
+    const std::vector<std::vector<std::string>> runs = {
+        {"grid.obj", "--frames", "12", "--size", "600x600", "-o", "f.png"},
+        {"grid.obj", "--frames", "12", "--size", "600x600", "-o", "f.webp"},
+        {"grid.obj", "grid2.obj", "--out-dir", "out", "--size", "2500x2500", "-j", "2"},
+    };
+    for (const std::vector<std::string> &args : runs) {
+        SCOPED_TRACE(args[args.size() - 1]);
+        std::vector<std::string> all = {"trel-render"};
+        all.insert(all.end(), args.begin(), args.end());
+        const auto previous = std::signal(SIGINT, SIG_IGN); // inherited through exec
+        const pid_t pid = spawn(all, TREL_RENDER_PROGRAM);
+        std::signal(SIGINT, previous);
+        int status = 0;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (::waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < until) {
+            ::kill(pid, SIGINT);
+            for (const pid_t child : childrenof(pid)) {
+                ::kill(child, SIGINT);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << status << " " << slurp("stderr.txt");
+    }
+    EXPECT_TRUE(fs::exists(dir / "f-011.png"));
+    EXPECT_TRUE(fs::exists(dir / "f.webp"));
+    EXPECT_EQ(filesin("out"), (std::set<std::string>{"grid.png", "grid2.png"}));
+}
+
 } // namespace

@@ -48,8 +48,14 @@ TEST_F(trelrender, UpAxisFollowsTheFileUnlessGiven) {
     // An STL is Z-up unless told otherwise; the same shape stands the same way.
     EXPECT_TRUE(render({"corner.stl", "--view", "front"}).bytes == upright.bytes);
     EXPECT_TRUE(render({"corner.stl", "--view", "front", "--up", "z"}).bytes == upright.bytes);
-    EXPECT_FALSE(render({"corner.stl", "--view", "front", "--up", "y"}).bytes == upright.bytes);
-    EXPECT_FALSE(render({"corner.obj", "--view", "front", "--up", "z"}).bytes == upright.bytes);
+    // The wrong axis lays the triangle flat, seen edge-on: a note says so.
+    for (const std::string mesh : {"corner.stl", "corner.obj"}) {
+        const result flat = run(
+            {mesh, "--view", "front", "--up", mesh == "corner.stl" ? "y" : "z", "-o", "flat.png"});
+        EXPECT_EQ(flat.status, 0) << flat.err;
+        EXPECT_EQ(flat.err, "trel-render: note: nothing of " + mesh + " faces the view\n");
+        EXPECT_FALSE(readpng(dir / "flat.png").bytes == upright.bytes);
+    }
     // --stats says which axis was taken and why.
     result r = run({"corner.stl", "--stats", "-o", "s.png"});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -123,13 +129,127 @@ TEST_F(trelrender, SmallMistakesAreCaughtOrMeantWell) {
     both.insert(both.end(), {"--style", "both"});
     EXPECT_GT(greens(implied), 100);
     EXPECT_TRUE(implied.bytes == render(both).bytes);
-    // A style given on purpose stays: solid leaves outlines out, a wireframe is in --colour.
-    std::vector<std::string> solid = base;
-    solid.insert(solid.end(), {"--style", "solid"});
-    EXPECT_EQ(greens(render(solid)), 0);
-    std::vector<std::string> wire = base;
-    wire.insert(wire.end(), {"--style", "wire"});
-    EXPECT_EQ(greens(render(wire)), 0);
+    // A style given on purpose stays: solid leaves outlines out, a wireframe is
+    // in --colour, and a note says the edge colour had no effect.
+    for (const std::string style : {"solid", "wire"}) {
+        std::vector<std::string> given = base;
+        given.insert(given.end(), {"--style", style, "-o", "out.png"});
+        const result r = run(given);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find("note: --edge-colour has no effect with --style " + style),
+                  std::string::npos)
+            << r.err;
+        EXPECT_EQ(greens(readpng(dir / "out.png")), 0) << style;
+    }
+}
+
+// Every mistake on the command line is told in trel-render's own words, in
+// one line, with status 2 and nothing written: values out of range, options
+// given twice or without their value, unknown options, empty values.
+TEST_F(trelrender, OptionMistakesAreToldInItsOwnWords) {
+    struct mistake {
+        std::vector<std::string> args;
+        std::string said;
+    };
+    const mistake cases[] = {
+        {{"--load-timeout", "abc"}, "bad --load-timeout 'abc'"},
+        {{"--load-timeout", "0"}, "0.001 to 86400 seconds"},
+        {{"--max-memory", "20"}, "bad --max-memory '20': loading a mesh needs at least 64 MiB"},
+        {{"--max-memory", "lots"}, "bad --max-memory 'lots': not a number"},
+        {{"-o", "a.png", "-o", "b.png"}, "--output was given 2 times"},
+        {{"--size", "10x10", "--size", "20x20"}, "--size was given 2 times"},
+        {{"--size"}, "--size needs a value"},
+        {{"--frobnicate"}, "unknown option '--frobnicate'"},
+        {{"--colour", ""}, "--colour was given an empty value"},
+        {{"--background", ""}, "--background was given an empty value"},
+        {{"--edge-colour", ""}, "--edge-colour was given an empty value"},
+        {{"--view", ""}, "--view was given an empty value"},
+        {{"-o", ""}, "--output was given an empty value"},
+    };
+    for (const mistake &c : cases) {
+        SCOPED_TRACE(c.args.front());
+        const result r = run(c.args);
+        refused(c.args, c.said);
+        for (const std::string leak : {"required", "not in range", "Value ", "At Most"}) {
+            EXPECT_EQ(r.err.find(leak), std::string::npos) << r.err;
+        }
+    }
+}
+
+// The names an option takes (engines, styles, up axes, views, colours,
+// "none") are read in any case, one rule for all of them.
+TEST_F(trelrender, NamedValuesAreReadInAnyCase) {
+    write("cube.stl", cubemeshes()[4].second);
+    const std::pair<std::string, std::string> cases[][2] = {
+        {{"--up", "z"}, {"--up", "Z"}},
+        {{"--up", "auto"}, {"--up", "AUTO"}},
+        {{"--engine", "3d"}, {"--engine", "3D"}},
+        {{"--engine", "2dxy"}, {"--engine", "2DXY"}},
+        {{"--style", "wire"}, {"--style", "Wire"}},
+        {{"--view", "iso"}, {"--view", "ISO"}},
+        {{"--colour", "red"}, {"--colour", "RED"}},
+        {{"--background", "none"}, {"--background", "None"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c[1].first + " " + c[1].second);
+        const picture lower = render({"cube.stl", "--size", "64x48", c[0].first, c[0].second});
+        const picture upper = render({"cube.stl", "--size", "64x48", c[1].first, c[1].second});
+        ASSERT_EQ(upper.width, 64);
+        EXPECT_EQ(pixelhash(lower), pixelhash(upper));
+    }
+}
+
+// The help fits in 80 columns and names what a user looks for in it.
+TEST_F(trelrender, HelpFitsEightyColumns) {
+    const result help = run({"--help"});
+    ASSERT_EQ(help.status, 0);
+    std::istringstream lines(help.out);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        EXPECT_LE(line.size(), 80U) << line;
+    }
+    EXPECT_GT(count, 20);
+    for (const std::string named :
+         {"-o,--output", "standard output", "--force", "--print-names", "--engine", "--out-dir"}) {
+        EXPECT_NE(help.out.find(named), std::string::npos) << named;
+    }
+}
+
+// A run that drew nothing of the mesh, or an option that changed nothing,
+// still succeeds, with a note on stderr saying so; a run that drew the mesh
+// as asked says nothing.
+TEST_F(trelrender, NotesSayWhatHadNoEffect) {
+    // A flat square in the model's ground plane.
+    write("flat.obj", "v -1 0 -1\nv 1 0 -1\nv 1 0 1\nv -1 0 1\nf 1 2 3\nf 1 3 4\n");
+    write("cube.obj", cubemeshes()[0].second);
+    struct notecase {
+        std::vector<std::string> args;
+        std::string note; // empty: none
+    };
+    const notecase cases[] = {
+        {{"flat.obj", "--view", "0,0"}, "note: nothing of flat.obj faces the view"},
+        {{"flat.obj", "--view", "0,0", "--background", "none"},
+         "note: nothing of flat.obj faces the view"},
+        {{"flat.obj", "--view", "0,30"}, ""},
+        {{"cube.obj", "--edge-colour", "red", "--style", "solid"},
+         "note: --edge-colour has no effect with --style solid"},
+        {{"cube.obj", "--edge-colour", "red", "--style", "BOTH"}, ""},
+        {{"cube.obj", "--edge-colour", "red"}, ""},
+    };
+    for (const notecase &c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--size", "64x48", "-o", "out.png"});
+        SCOPED_TRACE(args[1] + " " + args[2]);
+        const result r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, c.note.empty()
+                             ? ""
+                             : "trel-render: " + c.note +
+                                   (c.note.find("edge") != std::string::npos
+                                        ? ": only --style both draws outlines over the faces\n"
+                                        : "\n"));
+        EXPECT_EQ(readpng(dir / "out.png").width, 64);
+    }
 }
 
 } // namespace

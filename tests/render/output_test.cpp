@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <webp/decode.h>
 #include <webp/demux.h>
 
@@ -324,16 +325,16 @@ TEST_F(trelrender, StillWebPHoldsThePicture) {
 TEST_F(trelrender, WebPOutputKeepsTheOutputRules) {
     write("cube.obj", cubeobj());
     write("broken.obj", "v 1 2\nf 1 2 3\n");
-    write("spin.webp", "old");
+    write("spin.webp", earlierpicture("old"));
     // A mesh that fails leaves the old file as it was and nothing beside it.
     refused({"broken.obj", "--frames", "3", "-o", "spin.webp"}, "broken.obj");
-    EXPECT_EQ(slurp("spin.webp"), "old");
+    EXPECT_EQ(slurp("spin.webp"), earlierpicture("old"));
     // The depth picture of a WebP turntable is still numbered PNGs.
     refused({"cube.obj", "--frames", "3", "-o", "spin.webp", "--depth", "d.webp"}, "name it .png");
     // A symbolic link is written through: the link stays, its target is
     // replaced by the animation.
     fs::create_directory(dir / "real");
-    write("real/target.webp", "old");
+    write("real/target.webp", earlierpicture("old"));
     fs::create_symlink("real/target.webp", dir / "link.webp");
     const result r = run(
         {"cube.obj", "--frames", "3", "--size", "64x48", "-o", "link.webp", "--depth", "d.png"});
@@ -497,6 +498,152 @@ TEST_F(trelrender, StatsGiveLoadDrawAndWriteApart) {
         EXPECT_EQ(std::string(end), " ms");
         EXPECT_GE(ms, 0.0);
         EXPECT_LT(ms, 120000.0);
+    }
+}
+
+// An output replaces an existing file only when it is a picture trel-render
+// writes (PNG or WebP) or empty, as thumbnailers leave it, or with --force;
+// any other file (notes, a makefile, a mesh named by mistake) keeps its bytes.
+TEST_F(trelrender, OutputsReplaceOnlyPicturesUnlessForced) {
+    const std::string webp = std::string("RIFF\x10\0\0\0WEBPVP8L", 16);
+    struct replacement {
+        std::string old;
+        bool force;
+        bool replaced;
+    };
+    const replacement cases[] = {
+        {"notes\n", false, false},   {cubeobj(), false, false},
+        {"", false, true},           {earlierpicture("old"), false, true},
+        {webp + "old", false, true}, {"notes\n", true, true},
+        {cubeobj(), true, true},     {"\x89PNG", false, false},
+    };
+    write("cube.obj", cubeobj());
+    for (const std::string name : {"NOTES", "out.png", "spin.webp"}) {
+        for (const replacement &c : cases) {
+            SCOPED_TRACE(name + " holding '" + c.old.substr(0, 8) + "'" +
+                         (c.force ? " --force" : ""));
+            write(name, c.old);
+            std::vector<std::string> args = {"cube.obj", "--size", "40x30", "-o", name};
+            if (c.force) {
+                args.push_back("--force");
+            }
+            if (!c.replaced) {
+                refused(args, "--force");
+                EXPECT_EQ(slurp(name), c.old);
+                continue;
+            }
+            const result r = run(args);
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_NE(slurp(name), c.old);
+            EXPECT_EQ(files(), (std::set<std::string>{"cube.obj", name}));
+        }
+        fs::remove(dir / name);
+    }
+}
+
+// A replaced picture keeps its file's mode, so a private file stays private,
+// also when reached through a symbolic link; a new one gets the umask's mode.
+TEST_F(trelrender, ReplacedFilesKeepTheirMode) {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct modecase {
+        const char *name; // the name given to -o
+        mode_t before;    // 0: no file yet
+        mode_t after;
+    };
+    const modecase cases[] = {
+        {"private.png", 0600, 0600},
+        {"group.png", 0640, 0640},
+        {"readonly.png", 0444, 0444},
+        {"link.png", 0600, 0600}, // through a link to real.png
+        {"new.png", 0, static_cast<mode_t>(0666 & ~mask)},
+    };
+    fs::create_symlink("real.png", dir / "link.png");
+    for (const modecase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = std::string(c.name) == "link.png" ? "real.png" : c.name;
+        if (c.before != 0) {
+            write(file, earlierpicture("old"));
+            ASSERT_EQ(::chmod((dir / file).c_str(), c.before), 0);
+        }
+        const result r = run({"--size", "40x30", "-o", c.name});
+        ASSERT_EQ(r.status, 0) << r.err;
+        struct stat st {};
+        ASSERT_EQ(::stat((dir / file).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.after);
+        EXPECT_EQ(readpng(dir / file).width, 40);
+    }
+}
+
+// Any name the file system takes is written, up to 255 bytes, also in a
+// batch and in letters of several bytes: the temporary file's name is cut
+// short, never the picture's.
+TEST_F(trelrender, LongestNamesAreWritten) {
+    const auto named = [](std::size_t bytes, const std::string &letter, const std::string &ext) {
+        std::string stem;
+        while (stem.size() + letter.size() + ext.size() <= bytes) {
+            stem += letter;
+        }
+        stem.append(bytes - stem.size() - ext.size(), 'x');
+        return stem + ext;
+    };
+    write("cube.obj", cubeobj());
+    for (const std::size_t bytes : {248U, 251U, 254U, 255U}) {
+        for (const std::string letter : {"a", "\xC3\xA9", "\xE2\x82\xAC"}) {
+            SCOPED_TRACE(std::to_string(bytes) + " bytes of " + letter);
+            const std::string picture = named(bytes, letter, ".png");
+            ASSERT_EQ(picture.size(), bytes);
+            const result single = run({"cube.obj", "--size", "40x30", "-o", picture});
+            ASSERT_EQ(single.status, 0) << single.err;
+            EXPECT_EQ(readpng(dir / picture).width, 40);
+            EXPECT_EQ(files(), (std::set<std::string>{"cube.obj", picture}));
+            fs::remove(dir / picture);
+
+            const std::string mesh = picture.substr(0, picture.size() - 4) + ".obj";
+            write(mesh, cubeobj());
+            const result batch = run({mesh, "--out-dir", "out", "--size", "40x30"});
+            ASSERT_EQ(batch.status, 0) << batch.err;
+            EXPECT_EQ(readpng(dir / "out" / picture).width, 40);
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()),
+                      1);
+            fs::remove_all(dir / "out");
+            fs::remove(dir / mesh);
+        }
+    }
+}
+
+// --print-names names every file the run wrote, one a line, and each of them
+// is there: numbered frames (with their format's extension when the name has
+// none), one animation, depth pictures.
+TEST_F(trelrender, PrintNamesListsWhatWasWritten) {
+    struct namecase {
+        std::vector<std::string> args;
+        std::vector<std::string> written;
+    };
+    const namecase cases[] = {
+        {{"-o", "out2.png", "--frames", "3"}, {"out2-000.png", "out2-001.png", "out2-002.png"}},
+        {{"-o", "noext", "--frames", "2"}, {"noext-000.png", "noext-001.png"}},
+        {{"-o", "spin.webp", "--frames", "3"}, {"spin.webp"}},
+        {{"-o", "SPIN.WEBP", "--frames", "2", "--depth", "d"},
+         {"SPIN.WEBP", "d-000.png", "d-001.png"}},
+        {{"-o", "one.png", "--depth", "d.png"}, {"one.png", "d.png"}},
+        {{"-o", "plain"}, {"plain"}},
+    };
+    for (const namecase &c : cases) {
+        std::vector<std::string> args = {"--size", "40x30", "--print-names"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(c.args[1]);
+        const result r = run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::string listed;
+        for (const std::string &name : c.written) {
+            listed += name + "\n";
+        }
+        EXPECT_EQ(r.out, listed);
+        EXPECT_EQ(files(), std::set<std::string>(c.written.begin(), c.written.end()));
+        for (const std::string &name : c.written) {
+            fs::remove(dir / name);
+        }
     }
 }
 

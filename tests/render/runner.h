@@ -296,6 +296,12 @@ inline picture decodepng(const std::string &bytes) {
     return p;
 }
 
+// A file that stands for a picture an earlier run wrote: it begins as a PNG
+// does, so an output may replace it.
+inline std::string earlierpicture(const std::string &text) {
+    return std::string("\x89PNG\r\n\x1a\n", 8) + text;
+}
+
 class trelrender : public ::testing::Test {
   protected:
     fs::path dir;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -28,39 +27,15 @@
 
 #include "failure.h"
 #include "job.h"
+#include "load.h"
+#include "plan.h"
+#include "text.h"
+#include "writer.h"
 
 namespace render {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string lowercase(std::string text) {
-    for (char &c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
-// A message on one line, whatever the child put in it.
-std::string oneline(std::string text) {
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    std::replace(text.begin(), text.end(), '\r', ' ');
-    while (!text.empty() && text.back() == ' ') {
-        text.pop_back();
-    }
-    return text;
-}
-
-// A file as the file system knows it, however its name is spelt.
-using fileid = std::pair<dev_t, ino_t>;
-
-std::optional<fileid> identify(const fs::path &path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return std::nullopt;
-    }
-    return fileid{st.st_dev, st.st_ino};
-}
 
 // The mesh's file name, without the slashes a folder name may end in; the
 // built-in bunny is "bunny".
@@ -77,18 +52,34 @@ std::string filenameof(const std::string &mesh) {
 }
 
 // Each mesh once, in the order first given: the same file named twice (or
-// through two spellings, or a link) makes one picture.
+// through two spellings, or a link) makes one picture, and a note says so.
 std::vector<std::string> distinctmeshes(const std::vector<std::string> &meshes) {
     std::vector<std::string> kept;
-    std::set<fileid> files;
+    std::map<fileid, std::string> files;
     std::set<std::string> names;
     for (const std::string &m : meshes) {
         const auto id = identify(m);
-        if (id ? files.insert(*id).second : names.insert(m).second) {
+        const auto [first, fresh] =
+            id ? files.emplace(*id, m) : std::pair{files.end(), names.insert(m).second};
+        if (fresh) {
             kept.push_back(m);
+        } else {
+            const std::string &earlier = first != files.end() ? first->second : m;
+            std::fprintf(stderr, "trel-render: note: '%s' is the same file as '%s': drawn once\n",
+                         m.c_str(), earlier.c_str());
         }
     }
     return kept;
+}
+
+// True when `mesh` has an extension that no loader reads files of (a
+// README.md among data/*): unless its content turns out to be a mesh after
+// all, a batch skips it.
+bool claimednot(const std::string &mesh) { return !trel::loader::claims(mesh); }
+
+// The meshes a batch draws: each file once.
+std::vector<std::string> batchmeshes(const std::vector<std::string> &given) {
+    return given.empty() ? std::vector<std::string>{std::string()} : distinctmeshes(given);
 }
 
 // --- Signals -------------------------------------------------------------
@@ -173,7 +164,9 @@ class batchsignals {
         action.sa_flags = 0;
         action.sa_mask = stopset();
         for (std::size_t i = 0; i < std::size(stopsignals); ++i) {
-            ::sigaction(stopsignals[i], &action, &oldstop_[i]);
+            // A signal ignored at the start (a shell's background job) stays so.
+            ::sigaction(stopsignals[i], ignoredatstart(stopsignals[i]) ? nullptr : &action,
+                        &oldstop_[i]);
         }
     }
     ~batchsignals() {
@@ -291,22 +284,6 @@ void readsome(int &fd, std::string &into, std::size_t limit) {
     }
 }
 
-void writeall(int fd, const std::string &text) {
-    const char *p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-}
-
 // The child: draws one mesh and ends, its failure (if any) written to
 // `message` on one line.
 [[noreturn]] void drawinchild(const options &opts, const job &work, int out, int message,
@@ -319,7 +296,7 @@ void writeall(int fd, const std::string &text) {
     sigemptyset(&standard.sa_mask);
     ::sigaction(SIGCHLD, &standard, nullptr);
     for (const int s : stopsignals) {
-        ::sigaction(s, &standard, nullptr);
+        ::signal(s, ignoredatstart(s) ? SIG_IGN : SIG_DFL);
     }
     runningpids = nullptr;
     runningslots = 0;
@@ -328,14 +305,21 @@ void writeall(int fd, const std::string &text) {
     // Ends with the batch however the batch ends, even on SIGKILL.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) {
-        ::_exit(2);
+        ::_exit(statusfailed);
     }
     ::dup2(out, STDOUT_FILENO);
     ::close(out);
 
-    int status = 0;
+    int status = statusdone;
     std::string problem;
     try {
+        if (claimednot(work.mesh)) {
+            try {
+                static_cast<void>(trel::loader::loadmesh(work.mesh, opts.limits));
+            } catch (const failure &) {
+                std::exit(statusnotamesh);
+            }
+        }
         renderjob(opts, work);
     } catch (const failure &e) {
         problem = e.what();
@@ -346,7 +330,7 @@ void writeall(int fd, const std::string &text) {
     }
     if (!problem.empty()) {
         writeall(message, problem);
-        status = 2;
+        status = statusfailed;
     }
     std::fflush(stdout);
     std::exit(status);
@@ -362,38 +346,6 @@ unsigned availablecores() {
     return std::max(1U, std::thread::hardware_concurrency());
 }
 
-// "[#########       ] 12/40" on one line of a terminal.
-class progressbar {
-  public:
-    explicit progressbar(std::size_t total) : total_(total), shown_(::isatty(STDERR_FILENO) == 1) {
-        draw(0);
-    }
-    // A line of its own, above the bar.
-    void say(const std::string &line, std::size_t done) {
-        std::string text = shown_ ? "\r\033[K" : "";
-        text += line + "\n";
-        writeall(STDERR_FILENO, text);
-        draw(done);
-    }
-    void draw(std::size_t done) {
-        if (!shown_) {
-            return;
-        }
-        constexpr std::size_t cells = 30;
-        const std::size_t filled = done * cells / total_;
-        std::string text = "\r[" + std::string(filled, '#') + std::string(cells - filled, ' ') +
-                           "] " + std::to_string(done) + "/" + std::to_string(total_);
-        if (done == total_) {
-            text += "\n";
-        }
-        writeall(STDERR_FILENO, text);
-    }
-
-  private:
-    std::size_t total_;
-    bool shown_;
-};
-
 std::string signalname(int signal) {
     const char *name = ::sigabbrev_np(signal);
     return name != nullptr ? "SIG" + std::string(name) : "signal " + std::to_string(signal);
@@ -401,8 +353,11 @@ std::string signalname(int signal) {
 
 } // namespace
 
-std::vector<std::string> batchoutputs(const std::vector<std::string> &meshes,
-                                      const std::string &outdir) {
+namespace {
+
+// The name each mesh's picture would rather have, without ".png": its stem,
+// or its whole file name where another mesh shares the stem (as folded).
+std::vector<std::string> preferrednames(const std::vector<std::string> &meshes) {
     const std::size_t n = meshes.size();
     std::vector<std::string> whole(n);
     std::vector<std::string> preferred(n);
@@ -410,200 +365,214 @@ std::vector<std::string> batchoutputs(const std::vector<std::string> &meshes,
     for (std::size_t i = 0; i < n; ++i) {
         whole[i] = filenameof(meshes[i]);
         preferred[i] = fs::path(whole[i]).stem().string();
-        ++stems[lowercase(preferred[i])];
+        ++stems[foldcase(preferred[i])];
     }
-    // Meshes that share a stem all keep their extensions.
-    std::map<std::string, int> names;
     for (std::size_t i = 0; i < n; ++i) {
-        if (stems[lowercase(preferred[i])] > 1) {
+        if (stems[foldcase(preferred[i])] > 1) {
             preferred[i] = whole[i];
         }
-        ++names[lowercase(preferred[i])];
     }
+    return preferred;
+}
 
-    std::set<fileid> inputs;
-    for (const std::string &m : meshes) {
-        if (const auto id = identify(m)) {
-            inputs.insert(*id);
+// Hands out the batch's picture names in `outdir` in command-line order.
+class namer {
+  public:
+    namer(const std::vector<std::string> &meshes, const std::vector<std::string> &preferred,
+          const std::string &outdir)
+        : outdir_(outdir) {
+        for (const std::string &m : meshes) {
+            if (const auto id = identify(m)) {
+                inputs_.insert(*id);
+            }
+        }
+        for (const std::string &p : preferred) {
+            ++names_[foldcase(p)];
+        }
+        // The names no other mesh shares are promised to their meshes from the start.
+        for (const std::string &p : preferred) {
+            if (names_[foldcase(p)] == 1) {
+                taken_.insert(foldcase(p + ".png"));
+            }
         }
     }
-    std::set<fileid> written;
-    // Taken: a name's lower case once a picture has it; the names no other
-    // mesh shares are promised to their meshes from the start.
-    std::set<std::string> taken;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (names[lowercase(preferred[i])] == 1) {
-            taken.insert(lowercase(preferred[i] + ".png"));
-        }
-    }
-    const auto usable = [&](const std::string &name) {
-        const auto id = identify(fs::path(outdir) / name);
-        return !id || (inputs.count(*id) == 0 && written.count(*id) == 0);
-    };
 
-    std::vector<std::string> outputs(n);
-    std::set<std::string> shared; // names a first mesh has already had
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::string plain = preferred[i] + ".png";
+    // The picture for the next mesh, whose preferred name is `preferred`.
+    std::string next(const std::string &preferred) {
+        const std::string plain = preferred + ".png";
         std::string name = plain;
-        const bool unique = names[lowercase(preferred[i])] == 1;
-        if (!unique && !shared.insert(lowercase(preferred[i])).second) {
+        const bool unique = names_[foldcase(preferred)] == 1;
+        if (!unique && !shared_.insert(foldcase(preferred)).second) {
             name.clear(); // a later mesh of the same name: numbered
-        } else if (!unique && taken.count(lowercase(plain)) != 0) {
+        } else if (!unique && taken_.count(foldcase(plain)) != 0) {
             name.clear(); // a numbered name took it earlier
         }
         if (!name.empty() && !usable(name)) {
             name.clear();
         }
         for (int k = 2; name.empty(); ++k) {
-            const std::string numbered = preferred[i] + "-" + std::to_string(k) + ".png";
-            if (taken.count(lowercase(numbered)) == 0 && usable(numbered)) {
+            const std::string numbered = preferred + "-" + std::to_string(k) + ".png";
+            if (taken_.count(foldcase(numbered)) == 0 && usable(numbered)) {
                 name = numbered;
             }
         }
-        taken.insert(lowercase(name));
-        const fs::path path = fs::path(outdir) / name;
+        taken_.insert(foldcase(name));
+        const std::string path = (fs::path(outdir_) / name).string();
         if (const auto id = identify(path)) {
-            written.insert(*id);
+            written_.insert(*id);
         }
-        outputs[i] = path.string();
+        return path;
+    }
+
+  private:
+    // A name is usable unless it is one of the meshes or an earlier picture.
+    bool usable(const std::string &name) const {
+        const auto id = identify((fs::path(outdir_) / name).string());
+        return !id || (inputs_.count(*id) == 0 && written_.count(*id) == 0);
+    }
+
+    std::string outdir_;
+    std::set<fileid> inputs_;
+    std::set<fileid> written_;
+    std::map<std::string, int> names_; // how many meshes prefer each folded name
+    std::set<std::string> taken_;      // folded names a picture has or is promised
+    std::set<std::string> shared_;     // folded names a first mesh has already had
+};
+
+} // namespace
+
+std::vector<std::string> batchoutputs(const std::vector<std::string> &meshes,
+                                      const std::string &outdir) {
+    const std::vector<std::string> preferred = preferrednames(meshes);
+    namer names(meshes, preferred, outdir);
+    std::vector<std::string> outputs;
+    for (const std::string &p : preferred) {
+        outputs.push_back(names.next(p));
     }
     return outputs;
 }
 
-int runbatch(const options &opts) {
-    if (opts.frames > 0) {
-        throw failure("--frames turns one mesh into numbered pictures: it does not go with "
-                      "--out-dir");
-    }
-    if (!opts.depth.empty()) {
-        throw failure("--depth names one depth picture: it does not go with --out-dir");
-    }
-    const std::vector<std::string> meshes =
-        opts.meshes.empty() ? std::vector<std::string>{std::string()} : distinctmeshes(opts.meshes);
-    outputfolder folder(opts.outdir);
-    const std::vector<std::string> outputs = batchoutputs(meshes, opts.outdir);
+namespace {
 
-    const std::size_t slots = std::min<std::size_t>(
-        meshes.size(), opts.jobs > 0 ? static_cast<unsigned>(opts.jobs) : availablecores());
-    std::vector<std::atomic<pid_t>> pids(slots);
-    std::vector<worker> workers(slots);
-    int wake[2];
-    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-        throw failure(std::string("cannot start the batch: ") + std::strerror(errno));
+// A batch as it runs: the queue of meshes, the children drawing them a few
+// at a time, what each child wrote and how it ended, and the report.
+class batchrun {
+  public:
+    batchrun(const options &opts, std::vector<std::string> meshes, std::vector<std::string> outputs)
+        : opts_(opts), meshes_(std::move(meshes)), outputs_(std::move(outputs)),
+          slots_(std::min<std::size_t>(
+              meshes_.size(), opts.jobs > 0 ? static_cast<unsigned>(opts.jobs) : availablecores())),
+          pids_(slots_), workers_(slots_), bar_(meshes_.size()) {
+        if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+            throw failure(std::string("cannot start the batch: ") + std::strerror(errno));
+        }
+        wakefd = wake_[1];
+        runningpids = pids_.data();
+        runningslots = slots_;
     }
-    wakefd = wake[1];
-    runningpids = pids.data();
-    runningslots = slots;
-    batchsignals handlers;
+    ~batchrun() {
+        runningpids = nullptr;
+        runningslots = 0;
+        ::close(wake_[0]);
+        ::close(wake_[1]);
+        wakefd = -1;
+    }
+    batchrun(const batchrun &) = delete;
+    batchrun &operator=(const batchrun &) = delete;
 
-    progressbar bar(meshes.size());
-    std::size_t next = 0;
-    std::size_t done = 0;
-    std::size_t failed = 0;
-    std::size_t running = 0;
+    // Draws every mesh; the number that failed.
+    std::size_t run() {
+        const batchsignals handlers;
+        while (done_ < meshes_.size()) {
+            for (std::size_t slot = 0; slot < slots_ && next_ < meshes_.size(); ++slot) {
+                if (workers_[slot].pid <= 0) {
+                    start(slot);
+                }
+            }
+            if (running_ > 0) {
+                waitforchildren();
+                reap();
+            }
+        }
+        return failed_;
+    }
 
-    const auto start = [&](std::size_t slot) {
-        worker &w = workers[slot];
+  private:
+    const std::string &meshname(std::size_t mesh) const {
+        static const std::string bunny = "bunny";
+        return meshes_[mesh].empty() ? bunny : meshes_[mesh];
+    }
+
+    void report(std::size_t mesh, const std::string &problem) {
+        ++failed_;
+        bar_.say("trel-render: " + meshname(mesh) + ": " + problem, done_);
+    }
+
+    // Forks the child that draws the next mesh in `slot`.
+    void start(std::size_t slot) {
+        worker &w = workers_[slot];
         w = worker{};
-        w.mesh = next++;
+        w.mesh = next_++;
         int out[2];
         int message[2];
-        std::string problem;
         if (::pipe2(out, O_CLOEXEC) != 0) {
-            problem = std::strerror(errno);
-        } else if (::pipe2(message, O_CLOEXEC) != 0) {
-            problem = std::strerror(errno);
+            ++done_;
+            return report(w.mesh, std::string("cannot start drawing it: ") + std::strerror(errno));
+        }
+        if (::pipe2(message, O_CLOEXEC) != 0) {
+            const int error = errno;
             ::close(out[0]);
             ::close(out[1]);
+            ++done_;
+            return report(w.mesh, std::string("cannot start drawing it: ") + std::strerror(error));
         }
-        if (problem.empty()) {
-            // Nothing buffered is written twice, by the parent and the child.
-            std::fflush(nullptr);
-            const pid_t parent = ::getpid();
-            const holdsignals hold;
-            const pid_t pid = ::fork();
-            if (pid == 0) {
-                ::close(out[0]);
-                ::close(message[0]);
-                ::close(wake[0]);
-                ::close(wake[1]);
-                for (const worker &other : workers) {
-                    if (&other != &w && other.pid > 0) {
-                        ::close(other.out);
-                        ::close(other.message);
-                    }
-                }
-                drawinchild(opts, {meshes[w.mesh], outputs[w.mesh], {}}, out[1], message[1],
-                            hold.before(), parent);
-            }
-            const int forkerror = errno;
-            ::close(out[1]);
-            ::close(message[1]);
-            if (pid < 0) {
-                ::close(out[0]);
-                ::close(message[0]);
-                problem = std::strerror(forkerror);
-            } else {
-                w.pid = pid;
-                w.out = out[0];
-                w.message = message[0];
-                ::fcntl(w.out, F_SETFL, O_NONBLOCK);
-                ::fcntl(w.message, F_SETFL, O_NONBLOCK);
-                pids[slot].store(pid);
-                ++running;
-                return;
-            }
+        // Nothing buffered is written twice, by the parent and the child.
+        std::fflush(nullptr);
+        const pid_t parent = ::getpid();
+        const holdsignals hold;
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            closeinchild(w, out[0], message[0]);
+            drawinchild(opts_, {meshes_[w.mesh], outputs_[w.mesh], {}}, out[1], message[1],
+                        hold.before(), parent);
         }
-        ++done;
-        ++failed;
-        bar.say("trel-render: " + filenameof(meshes[w.mesh]) +
-                    ": cannot start drawing it: " + problem,
-                done);
-    };
+        const int forkerror = errno;
+        ::close(out[1]);
+        ::close(message[1]);
+        if (pid < 0) {
+            ::close(out[0]);
+            ::close(message[0]);
+            ++done_;
+            return report(w.mesh,
+                          std::string("cannot start drawing it: ") + std::strerror(forkerror));
+        }
+        w.pid = pid;
+        w.out = out[0];
+        w.message = message[0];
+        ::fcntl(w.out, F_SETFL, O_NONBLOCK);
+        ::fcntl(w.message, F_SETFL, O_NONBLOCK);
+        pids_[slot].store(pid);
+        ++running_;
+    }
 
-    // A child has ended with `status`: its pipes are read to their end and
-    // its outcome reported.
-    const auto finish = [&](std::size_t slot, int status) {
-        worker &w = workers[slot];
-        readsome(w.out, w.said, std::size_t{1} << 20);
-        readsome(w.message, w.problem, std::size_t{64} << 10);
-        closefd(w.out);
-        closefd(w.message);
-        w.pid = -1;
-        --running;
-        ++done;
-        const std::string &mesh = meshes[w.mesh].empty() ? "bunny" : meshes[w.mesh];
-        if (!w.said.empty()) {
-            writeall(STDOUT_FILENO, "mesh: " + mesh + "\n" + w.said);
-        }
-        std::string problem;
-        if (WIFSIGNALED(status)) {
-            problem = "drawing it stopped on signal " + signalname(WTERMSIG(status));
-        } else if (!w.problem.empty()) {
-            problem = oneline(w.problem);
-        } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            problem = "drawing it ended with status " + std::to_string(WEXITSTATUS(status));
-        }
-        if (problem.empty()) {
-            bar.draw(done);
-        } else {
-            ++failed;
-            bar.say("trel-render: " + mesh + ": " + problem, done);
-        }
-    };
-
-    while (done < meshes.size()) {
-        for (std::size_t slot = 0; slot < slots && next < meshes.size(); ++slot) {
-            if (workers[slot].pid <= 0) {
-                start(slot);
+    // In a new child: the parent's ends of every pipe are closed.
+    void closeinchild(const worker &self, int out, int message) {
+        ::close(out);
+        ::close(message);
+        ::close(wake_[0]);
+        ::close(wake_[1]);
+        for (const worker &other : workers_) {
+            if (&other != &self && other.pid > 0) {
+                ::close(other.out);
+                ::close(other.message);
             }
         }
-        if (running == 0) {
-            continue;
-        }
-        std::vector<pollfd> fds{{wake[0], POLLIN, 0}};
-        for (const worker &w : workers) {
+    }
+
+    // Waits until a child ends or writes, reading what the children wrote.
+    void waitforchildren() {
+        std::vector<pollfd> fds{{wake_[0], POLLIN, 0}};
+        for (const worker &w : workers_) {
             for (const int fd : {w.out, w.message}) {
                 if (w.pid > 0 && fd >= 0) {
                     fds.push_back({fd, POLLIN, 0});
@@ -614,46 +583,125 @@ int runbatch(const options &opts) {
         // a backstop.
         ::poll(fds.data(), fds.size(), 1000);
         std::string ignored;
-        int wakeread = wake[0];
+        int wakeread = wake_[0];
         readsome(wakeread, ignored, 0);
-        for (worker &w : workers) {
+        for (worker &w : workers_) {
             if (w.pid > 0) {
                 readsome(w.out, w.said, std::size_t{1} << 20);
                 readsome(w.message, w.problem, std::size_t{64} << 10);
             }
         }
+    }
+
+    // Every child that has ended is reaped and its outcome reported.
+    void reap() {
         for (;;) {
             int status = 0;
-            pid_t pid = 0;
             std::size_t slot = 0;
             {
                 const holdsignals hold;
-                pid = ::waitpid(-1, &status, WNOHANG);
+                const pid_t pid = ::waitpid(-1, &status, WNOHANG);
                 if (pid <= 0) {
-                    break;
+                    return;
                 }
-                while (slot < slots && workers[slot].pid != pid) {
+                while (slot < slots_ && workers_[slot].pid != pid) {
                     ++slot;
                 }
-                if (slot < slots) {
-                    pids[slot].store(0);
+                if (slot < slots_) {
+                    pids_[slot].store(0);
                 }
             }
-            if (slot < slots) {
+            if (slot < slots_) {
                 finish(slot, status);
             }
         }
     }
 
-    runningpids = nullptr;
-    runningslots = 0;
-    ::close(wake[0]);
-    ::close(wake[1]);
-    wakefd = -1;
-    if (failed == meshes.size()) {
+    // A child has ended with `status`: its pipes are read to their end, a
+    // child ended by a signal has its temporary files removed, and its
+    // outcome is reported.
+    void finish(std::size_t slot, int status) {
+        worker &w = workers_[slot];
+        readsome(w.out, w.said, std::size_t{1} << 20);
+        readsome(w.message, w.problem, std::size_t{64} << 10);
+        closefd(w.out);
+        closefd(w.message);
+        if (WIFSIGNALED(status)) {
+            removetemporaries(outputs_[w.mesh], w.pid);
+        }
+        w.pid = -1;
+        --running_;
+        ++done_;
+        if (!w.said.empty()) {
+            writeall(STDOUT_FILENO, "mesh: " + meshname(w.mesh) + "\n" + w.said);
+        }
+        if (WIFSIGNALED(status)) {
+            report(w.mesh, "drawing it stopped on signal " + signalname(WTERMSIG(status)));
+        } else if (WIFEXITED(status) && WEXITSTATUS(status) == statusnotamesh) {
+            skipped_.push_back(w.mesh);
+            bar_.draw(done_);
+        } else if (!w.problem.empty()) {
+            report(w.mesh, oneline(w.problem));
+        } else if (!WIFEXITED(status) || WEXITSTATUS(status) != statusdone) {
+            report(w.mesh, "drawing it ended with status " + std::to_string(WEXITSTATUS(status)));
+        } else {
+            bar_.draw(done_);
+        }
+    }
+
+    const options &opts_;
+    const std::vector<std::string> meshes_;
+    const std::vector<std::string> outputs_;
+    const std::size_t slots_;
+    std::vector<std::atomic<pid_t>> pids_;
+    std::vector<worker> workers_;
+    progressbar bar_;
+    int wake_[2] = {-1, -1};
+    std::size_t next_ = 0;
+    std::size_t done_ = 0;
+    std::size_t failed_ = 0;
+    std::size_t running_ = 0;
+
+  public:
+    std::vector<std::size_t> skipped_; // the files found not to be meshes
+};
+
+// Says how many files the batch skipped as no meshes, naming the first.
+void reportskipped(const std::vector<std::string> &meshes, std::vector<std::size_t> skipped) {
+    if (skipped.empty()) {
+        return;
+    }
+    std::sort(skipped.begin(), skipped.end());
+    std::fprintf(stderr,
+                 "trel-render: note: skipped %zu file%s that no loader reads (%s%s): no picture\n",
+                 skipped.size(), skipped.size() == 1 ? "" : "s", meshes[skipped.front()].c_str(),
+                 skipped.size() > 1 ? ", ..." : "");
+}
+
+} // namespace
+
+int runbatch(const options &opts) {
+    if (opts.frames > 0) {
+        throw failure("--frames turns one mesh into numbered pictures: it does not go with "
+                      "--out-dir");
+    }
+    if (!opts.depth.empty()) {
+        throw failure("--depth names one depth picture: it does not go with --out-dir");
+    }
+    const std::vector<std::string> meshes = batchmeshes(opts.meshes);
+    outputfolder folder(opts.outdir);
+    std::vector<std::string> outputs = batchoutputs(meshes, opts.outdir);
+    batchrun batch(opts, meshes, std::move(outputs));
+    const std::size_t failed = batch.run();
+    if (failed + batch.skipped_.size() == meshes.size()) {
         folder.removeempty();
     }
-    return failed > 0 ? 2 : 0;
+    if (batch.skipped_.size() == meshes.size()) {
+        throw failure("none of the " + std::to_string(meshes.size()) +
+                      " files given is a mesh that a loader reads");
+    }
+    reportskipped(meshes, batch.skipped_);
+    return failed > 0 ? statusfailed : statusdone;
 }
 
 } // namespace render

@@ -1,20 +1,18 @@
 #include "job.h"
 
-#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "defaultscene.h"
+#include "encode.h"
 #include "failure.h"
 #include "load.h"
-#include "pngout.h"
-#include "webpout.h"
+#include "text.h"
+#include "writer.h"
 
 namespace render {
 
@@ -26,142 +24,142 @@ using trel::scene::turntable;
 
 namespace {
 
-// NAME.png as the numbered NAME-007.png of a turntable of `frames` pictures.
-std::string framename(const std::string &path, int index, int frames) {
-    std::string number = std::to_string(index);
-    const std::size_t digits = std::max<std::size_t>(3, std::to_string(frames - 1).size());
-    number.insert(0, digits - number.size(), '0');
-    const std::filesystem::path p(path);
-    return p.parent_path() / (p.stem().string() + "-" + number + p.extension().string());
+using seconds = std::chrono::duration<double>;
+using clock = std::chrono::steady_clock;
+
+// What a run measured, for --stats.
+struct timings {
+    seconds loading{0.0};
+    seconds drawing{0.0};
+    seconds writing{0.0};
+};
+
+mesh loadjobmesh(const options &opts, const job &work) {
+    if (work.mesh.empty()) {
+        return trel::loader::loadmemory(defaultscene(), "obj", "bunny.obj");
+    }
+    return trel::loader::loadmesh(work.mesh, opts.limits);
 }
 
-// "[#####     ] 3/10" on one line of a terminal.
-void progress(int done, int total) {
-    constexpr int cells = 30;
-    const int filled = static_cast<int>(static_cast<long long>(done) * cells / total);
-    std::string bar(static_cast<std::size_t>(filled), '#');
-    bar.append(static_cast<std::size_t>(cells - filled), ' ');
-    std::fprintf(stderr, "\r[%s] %d/%d", bar.c_str(), done, total);
-    if (done == total) {
-        std::fputc('\n', stderr);
+// True when some of `m` faces the view from `points`: a triangle seen with
+// an area (not edge-on), or a line or a point, which are drawn however seen.
+bool facesview(const mesh &m, const std::vector<screenpoint> &points, const options &opts) {
+    if (!m.lines.empty() || !m.points.empty()) {
+        return true;
     }
-    std::fflush(stderr);
+    // Twice a triangle's area in pixels below which it is taken as edge-on.
+    const double flat = 1e-9 * opts.draw.width * opts.draw.height;
+    for (const auto &t : m.triangles) {
+        const screenpoint &a = points[t[0]];
+        const screenpoint &b = points[t[1]];
+        const screenpoint &c = points[t[2]];
+        const double twice =
+            (b.column - a.column) * (c.row - a.row) - (c.column - a.column) * (b.row - a.row);
+        if (std::fabs(twice) > flat) {
+            return true;
+        }
+    }
+    return false;
 }
 
-} // namespace
-
-void renderjob(const options &opts, const job &work) {
-    using clock = std::chrono::steady_clock;
-    const int frames = opts.frames > 0 ? opts.frames : 1;
-    // A turntable to a .webp is one animated file; to a .png, numbered files.
-    bool animated = false;
-    try {
-        animated = opts.frames > 0 && formatof(work.output) == fileformat::webp;
-    } catch (const failure &) {
-        // An extension nothing is written as: told below, after the outputs
-        // were checked.
-    }
-    const auto outname = [&opts](const std::string &path, int index) {
-        return opts.frames > 0 ? framename(path, index, opts.frames) : path;
-    };
-    const auto picturename = [&](int index) {
-        return animated ? work.output : outname(work.output, index);
-    };
-    if (opts.frames > 0 && (work.output == "-" || work.depth == "-")) {
-        throw failure("--frames writes numbered files: standard output ('-') cannot take them");
-    }
-    std::vector<std::string> outputs;
-    for (int k = 0; k < frames; ++k) {
-        if (k == 0 || !animated) {
-            outputs.push_back(picturename(k));
-        }
-        if (!work.depth.empty()) {
-            outputs.push_back(outname(work.depth, k));
-        }
-    }
-    const std::string &meshpath = work.mesh;
-    checkoutputs(outputs, meshpath);
-    // Told after the outputs were checked against the mesh, which is the
-    // worse mistake to name.
-    static_cast<void>(formatof(work.output));
-    if (!work.depth.empty() && formatof(work.depth) != fileformat::png) {
-        throw failure("the depth picture '" + work.depth + "' is written as a PNG: name it .png");
-    }
-
-    const auto loadstart = clock::now();
-    const mesh m = meshpath.empty()
-                       ? trel::loader::loadmemory(defaultscene(), "obj", "bunny.obj")
-                       : trel::loader::loadmesh(meshpath, {opts.maxmemory, opts.loadtimeout});
-    const std::chrono::duration<double> loading = clock::now() - loadstart;
-    const turntable turn(m, viewsettingsof(opts), frames, opts.width, opts.height);
-    const bool zup = turn.zup();
-    const trel::scene::drawsettings settings = drawsettingsof(opts);
-
-    canvas picture(opts.engine, opts.width, opts.height);
-    pngset files;
+// Draws every frame of the plan and hands each picture to `files` (or the
+// frames to one animation, handed over whole at the end).
+bool drawframes(const options &opts, const job &work, const outputplan &plan, const mesh &m,
+                const turntable &turn, writer &files, timings &time) {
+    canvas picture(opts.draw.engine, opts.draw.width, opts.draw.height);
     // The animation's frames go into the encoder as they are drawn; it keeps
     // what it needs of them, so no more than one frame is held raw here.
-    std::optional<webpanimation> animation;
-    if (animated) {
-        animation.emplace(opts.width, opts.height, frames);
+    std::optional<trel::encode::animation> animation;
+    if (plan.animated) {
+        animation.emplace(opts.draw.width, opts.draw.height, plan.frames);
     }
-    const bool bar = opts.frames > 0 && ::isatty(STDERR_FILENO) == 1;
-    std::chrono::duration<double> drawing{0.0};
-    std::chrono::duration<double> writing{0.0};
-    for (int k = 0; k < frames; ++k) {
+    progressbar bar(opts.frames > 0 ? static_cast<std::size_t>(plan.frames) : 0);
+    bool anything = false;
+    for (int k = 0; k < plan.frames; ++k) {
         const std::vector<screenpoint> points = turn.points(k);
         const auto start = clock::now();
-        picture.draw(m, points, settings);
+        picture.draw(m, points, opts.draw);
         const auto drawn = clock::now();
-        drawing += drawn - start;
+        time.drawing += drawn - start;
+        anything = anything || facesview(m, points, opts);
+        image colour = picture.colour(opts.draw.transparent);
         if (animation) {
-            animation->add(picture.colour(opts.transparent));
+            animation->add(colour);
         } else {
-            files.add(picturename(k), picture.colour(opts.transparent));
+            files.add(plan.pictures[static_cast<std::size_t>(k)], std::move(colour), plan.format);
         }
         if (!work.depth.empty()) {
             depthmapping mapping;
             if (opts.depthrange) {
                 mapping = turn.mapping(opts.depthrange->first, opts.depthrange->second, points);
             }
-            files.add(outname(work.depth, k),
-                      picture.depth(opts.depthrange ? &mapping : nullptr, opts.depth16));
+            files.add(plan.depths[static_cast<std::size_t>(k)],
+                      picture.depth(opts.depthrange ? &mapping : nullptr, opts.depth16),
+                      trel::encode::format::png);
         }
-        writing += clock::now() - drawn;
-        if (bar) {
-            progress(k + 1, frames);
-        }
+        time.writing += clock::now() - drawn;
+        bar.draw(static_cast<std::size_t>(k + 1));
     }
-    const auto finishing = clock::now();
     if (animation) {
         files.addencoded(work.output, animation->finish());
-        animation.reset();
     }
-    files.commit();
-    writing += clock::now() - finishing;
+    return anything;
+}
 
+void printstats(std::FILE *to, const options &opts, const outputplan &plan, const mesh &m, bool zup,
+                const timings &time) {
+    const double drawing = time.drawing.count();
+    const double pixels = static_cast<double>(opts.draw.width) * opts.draw.height * plan.frames;
+    std::fprintf(to, "triangles: %zu\n", m.triangles.size());
+    if (!m.lines.empty() || !m.points.empty()) {
+        std::fprintf(to, "lines: %zu\npoints: %zu\n", m.lines.size(), m.points.size());
+    }
+    std::fprintf(to, "up: %s%s\n", zup ? "z" : "y",
+                 opts.view.up == trel::scene::upaxis::automatic ? " (auto)" : "");
+    std::fprintf(to, "frames: %d\n", plan.frames);
+    std::fprintf(to, "time per frame: %.3f ms\n", drawing * 1000.0 / plan.frames);
+    if (drawing > 0.0) {
+        std::fprintf(to, "throughput: %.1f Mpixel/s\n", pixels / drawing / 1e6);
+    }
+    // The three stages apart, in wall-clock time: writing counts what the
+    // run waited for (reading pictures back, encoding, files); encoding
+    // that went on beside the drawing is not counted twice.
+    std::fprintf(to, "load: %.3f ms\n", time.loading.count() * 1000.0);
+    std::fprintf(to, "draw: %.3f ms\n", drawing * 1000.0);
+    std::fprintf(to, "write: %.3f ms\n", time.writing.count() * 1000.0);
+}
+
+} // namespace
+
+void renderjob(const options &opts, const job &work) {
+    catchsignals();
+    const outputplan plan = planoutputs(opts, work);
+
+    timings time;
+    const auto loadstart = clock::now();
+    const mesh m = loadjobmesh(opts, work);
+    time.loading = clock::now() - loadstart;
+    const turntable turn(m, opts.view, plan.frames, opts.draw.width, opts.draw.height);
+
+    writer files;
+    const bool anything = drawframes(opts, work, plan, m, turn, files, time);
+    const auto finishing = clock::now();
+    files.commit();
+    time.writing += clock::now() - finishing;
+
+    if (!anything) {
+        std::fprintf(stderr, "trel-render: note: nothing of %s faces the view\n",
+                     work.mesh.empty() ? "bunny" : work.mesh.c_str());
+    }
+    // Beside a picture on standard output, the reports go to stderr.
+    std::FILE *to = plan.tostdout ? stderr : stdout;
     if (opts.stats) {
-        // Beside a picture on standard output, the figures go to stderr.
-        std::FILE *to = work.output == "-" || work.depth == "-" ? stderr : stdout;
-        const double seconds = drawing.count();
-        const double pixels = static_cast<double>(opts.width) * opts.height * frames;
-        std::fprintf(to, "triangles: %zu\n", m.triangles.size());
-        if (!m.lines.empty() || !m.points.empty()) {
-            std::fprintf(to, "lines: %zu\npoints: %zu\n", m.lines.size(), m.points.size());
+        printstats(to, opts, plan, m, turn.zup(), time);
+    }
+    if (opts.printnames) {
+        for (const std::string &name : plan.all()) {
+            std::fprintf(to, "%s\n", name.c_str());
         }
-        std::fprintf(to, "up: %s%s\n", zup ? "z" : "y",
-                     opts.up == upaxis::automatic ? " (auto)" : "");
-        std::fprintf(to, "frames: %d\n", frames);
-        std::fprintf(to, "time per frame: %.3f ms\n", seconds * 1000.0 / frames);
-        if (seconds > 0.0) {
-            std::fprintf(to, "throughput: %.1f Mpixel/s\n", pixels / seconds / 1e6);
-        }
-        // The three stages apart, in wall-clock time: writing counts what the
-        // run waited for (reading pictures back, encoding, files); encoding
-        // that went on beside the drawing is not counted twice.
-        std::fprintf(to, "load: %.3f ms\n", loading.count() * 1000.0);
-        std::fprintf(to, "draw: %.3f ms\n", seconds * 1000.0);
-        std::fprintf(to, "write: %.3f ms\n", writing.count() * 1000.0);
     }
 }
 

@@ -1,23 +1,15 @@
-// One picture (or one turntable) of one mesh: the stages a run goes through,
-// from checking the outputs to committing the written files.
+// One picture (or one turntable) of one mesh, followed from file to written
+// picture: the outputs planned and checked, the mesh loaded, placed and
+// drawn frame by frame, the pictures encoded and written, all or none.
 #ifndef TREL_RENDER_JOB_H
 #define TREL_RENDER_JOB_H
 
-#include <string>
-
 #include "options.h"
+#include "plan.h"
 
 namespace render {
 
-// What one mesh becomes.
-struct job {
-    std::string mesh;   // empty: the built-in bunny
-    std::string output; // the picture, or the name the frames are numbered from
-    std::string depth;  // empty: no depth picture
-};
-
-// Checks the outputs, loads, places and draws the mesh, and writes the
-// pictures, all or none. Throws failure naming the first problem.
+// Runs `work` with `opts`. Throws failure naming the first problem.
 void renderjob(const options &opts, const job &work);
 
 } // namespace render

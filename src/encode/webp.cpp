@@ -1,14 +1,15 @@
-#include "webpout.h"
+#include "encode.h"
 
 #include <algorithm>
 
 #include <webp/encode.h>
 #include <webp/mux.h>
 
-#include "failure.h"
-
-namespace render {
+namespace trel::encode {
 namespace {
+
+using trel::scene::failure;
+using trel::scene::image;
 
 // Lossless at libwebp's effort level 1 of 0..9: the pictures are flat areas
 // of a few dozen colours, which the fastest levels already pack well, and a
@@ -47,41 +48,45 @@ const char *encodingproblem(WebPEncodingError error) {
 
 } // namespace
 
-std::string encodewebp(const image &picture, std::vector<unsigned char> &out) {
+std::vector<unsigned char> webp(const image &picture) {
     if (picture.bits != 8 || (picture.channels != 3 && picture.channels != 4)) {
-        return "WebP holds 8-bit colour pictures only";
+        throw failure("WebP holds 8-bit colour pictures only");
     }
     WebPConfig config;
     if (!losslessconfig(config)) {
-        return "the WebP library refused its settings";
+        throw failure("the WebP library refused its settings");
     }
     WebPPicture pic;
     if (!import(picture, pic)) {
         WebPPictureFree(&pic);
-        return "out of memory";
+        throw failure("out of memory");
     }
     WebPMemoryWriter writer;
     WebPMemoryWriterInit(&writer);
     pic.writer = WebPMemoryWrite;
     pic.custom_ptr = &writer;
     const bool done = WebPEncode(&config, &pic) != 0;
-    std::string problem = done ? std::string() : encodingproblem(pic.error_code);
+    const char *problem = done ? nullptr : encodingproblem(pic.error_code);
     WebPPictureFree(&pic);
-    if (done) {
-        try {
+    std::vector<unsigned char> out;
+    try {
+        if (done) {
             out.assign(writer.mem, writer.mem + writer.size);
-        } catch (...) {
-            WebPMemoryWriterClear(&writer);
-            throw;
         }
+    } catch (...) {
+        WebPMemoryWriterClear(&writer);
+        throw;
     }
     WebPMemoryWriterClear(&writer);
-    return problem;
+    if (problem != nullptr) {
+        throw failure(problem);
+    }
+    return out;
 }
 
 long long turntime(int frames) { return std::max(4000LL, 20LL * frames); }
 
-webpanimation::webpanimation(int width, int height, int frames)
+animation::animation(int width, int height, int frames)
     : width_(width), height_(height), frames_(frames) {
     WebPAnimEncoderOptions options;
     if (WebPAnimEncoderOptionsInit(&options) != 0) {
@@ -97,11 +102,11 @@ webpanimation::webpanimation(int width, int height, int frames)
     }
 }
 
-webpanimation::~webpanimation() { WebPAnimEncoderDelete(encoder_); }
+animation::~animation() { WebPAnimEncoderDelete(encoder_); }
 
-long long webpanimation::timestamp(int frame) const { return turntime(frames_) * frame / frames_; }
+long long animation::timestamp(int frame) const { return turntime(frames_) * frame / frames_; }
 
-void webpanimation::add(const image &frame) {
+void animation::add(const image &frame) {
     if (frame.width != width_ || frame.height != height_ || frame.bits != 8 ||
         (frame.channels != 3 && frame.channels != 4) || added_ >= frames_) {
         throw failure("a WebP animation frame does not fit the animation");
@@ -126,7 +131,7 @@ void webpanimation::add(const image &frame) {
     ++added_;
 }
 
-std::vector<unsigned char> webpanimation::finish() {
+std::vector<unsigned char> animation::finish() {
     if (added_ != frames_) {
         throw failure("a WebP animation is missing frames");
     }
@@ -152,4 +157,4 @@ std::vector<unsigned char> webpanimation::finish() {
     return out;
 }
 
-} // namespace render
+} // namespace trel::encode
