@@ -16,25 +16,25 @@ web::viewer &theviewer() {
     return v;
 }
 
-render::enginekind kindof(int engine) {
+trel::scene::enginekind kindof(int engine) {
     switch (engine) {
     case 1:
-        return render::enginekind::engine2d;
+        return trel::scene::enginekind::engine2d;
     case 2:
-        return render::enginekind::engine2dxy;
+        return trel::scene::enginekind::engine2dxy;
     default:
-        return render::enginekind::engine3d;
+        return trel::scene::enginekind::engine3d;
     }
 }
 
-render::drawstyle styleof(int style) {
+trel::scene::drawstyle styleof(int style) {
     switch (style) {
     case 1:
-        return render::drawstyle::wire;
+        return trel::scene::drawstyle::wire;
     case 2:
-        return render::drawstyle::both;
+        return trel::scene::drawstyle::both;
     default:
-        return render::drawstyle::solid;
+        return trel::scene::drawstyle::solid;
     }
 }
 

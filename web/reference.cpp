@@ -48,19 +48,19 @@ int main(int argc, char **argv) {
 
     const std::string engine = argv[2];
     const std::string style = argv[3];
-    render::enginekind kind = render::enginekind::engine3d;
+    trel::scene::enginekind kind = trel::scene::enginekind::engine3d;
     if (engine == "2d") {
-        kind = render::enginekind::engine2d;
+        kind = trel::scene::enginekind::engine2d;
     } else if (engine == "xy") {
-        kind = render::enginekind::engine2dxy;
+        kind = trel::scene::enginekind::engine2dxy;
     } else if (engine != "3d") {
         return usage("ENGINE must be 3d, 2d or xy");
     }
-    render::drawstyle drawstyle = render::drawstyle::solid;
+    trel::scene::drawstyle drawstyle = trel::scene::drawstyle::solid;
     if (style == "wire") {
-        drawstyle = render::drawstyle::wire;
+        drawstyle = trel::scene::drawstyle::wire;
     } else if (style == "both") {
-        drawstyle = render::drawstyle::both;
+        drawstyle = trel::scene::drawstyle::both;
     } else if (style != "solid") {
         return usage("STYLE must be solid, wire or both");
     }

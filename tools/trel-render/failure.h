@@ -3,15 +3,11 @@
 #ifndef TREL_RENDER_FAILURE_H
 #define TREL_RENDER_FAILURE_H
 
-#include <stdexcept>
-#include <string>
+#include <trel/scene.h>
 
 namespace render {
 
-class failure : public std::runtime_error {
-  public:
-    explicit failure(const std::string &message) : std::runtime_error(message) {}
-};
+using failure = trel::scene::failure;
 
 } // namespace render
 

@@ -10,14 +10,20 @@
 
 #include <unistd.h>
 
+#include "defaultscene.h"
 #include "failure.h"
 #include "load.h"
-#include "placement.h"
 #include "pngout.h"
-#include "render.h"
 #include "webpout.h"
 
 namespace render {
+
+using trel::scene::canvas;
+using trel::scene::depthmapping;
+using trel::scene::mesh;
+using trel::scene::screenpoint;
+using trel::scene::turntable;
+
 namespace {
 
 // NAME.png as the numbered NAME-007.png of a turntable of `frames` pictures.
@@ -83,18 +89,13 @@ void renderjob(const options &opts, const job &work) {
     }
 
     const auto loadstart = clock::now();
-    const mesh m = meshpath.empty() ? loaddefaultmesh()
-                                    : loadmesh(meshpath, {opts.maxmemory, opts.loadtimeout});
+    const mesh m = meshpath.empty()
+                       ? trel::loader::loadmemory(defaultscene(), "obj", "bunny.obj")
+                       : trel::loader::loadmesh(meshpath, {opts.maxmemory, opts.loadtimeout});
     const std::chrono::duration<double> loading = clock::now() - loadstart;
-    const bool zup = zupfor(opts.up, meshpath);
-
-    std::vector<rotation> views;
-    for (int k = 0; k < frames; ++k) {
-        views.push_back(rotation::view(opts.azimuth + 360.0 * k / frames, opts.elevation, zup));
-    }
-    // The margin is left on each side: a 5% margin fills 90% of the picture.
-    const placement fitted =
-        fit(m, views, opts.width, opts.height, (100.0 - 2.0 * opts.margin) / 100.0);
+    const turntable turn(m, viewsettingsof(opts), frames, opts.width, opts.height);
+    const bool zup = turn.zup();
+    const trel::scene::drawsettings settings = drawsettingsof(opts);
 
     canvas picture(opts.engine, opts.width, opts.height);
     pngset files;
@@ -108,9 +109,9 @@ void renderjob(const options &opts, const job &work) {
     std::chrono::duration<double> drawing{0.0};
     std::chrono::duration<double> writing{0.0};
     for (int k = 0; k < frames; ++k) {
-        const std::vector<screenpoint> points = place(m, views[k], fitted, opts.width, opts.height);
+        const std::vector<screenpoint> points = turn.points(k);
         const auto start = clock::now();
-        picture.draw(m, points, opts);
+        picture.draw(m, points, settings);
         const auto drawn = clock::now();
         drawing += drawn - start;
         if (animation) {
@@ -119,13 +120,9 @@ void renderjob(const options &opts, const job &work) {
             files.add(picturename(k), picture.colour(opts.transparent));
         }
         if (!work.depth.empty()) {
-            // Fixed, a depth in the mesh's units becomes the same grey in every
-            // frame: the engine's depth is the nearness in pixels (the
-            // placement's scale) times this frame's squeeze.
             depthmapping mapping;
             if (opts.depthrange) {
-                mapping = {opts.depthrange->first, opts.depthrange->second,
-                           fitted.scale * depthsqueeze(points)};
+                mapping = turn.mapping(opts.depthrange->first, opts.depthrange->second, points);
             }
             files.add(outname(work.depth, k),
                       picture.depth(opts.depthrange ? &mapping : nullptr, opts.depth16));

@@ -14,7 +14,7 @@
 #include "options.h"
 
 int main(int argc, char **argv) {
-    render::restartwithhugepages(argv);
+    trel::loader::restartwithhugepages(argv);
     try {
         render::options opts;
         if (const auto done = render::parseoptions(argc, argv, opts)) {

@@ -55,19 +55,6 @@ std::optional<std::pair<double, double>> numberpair(std::string_view text) {
     return std::pair{*a, *b};
 }
 
-int hexdigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 std::string lowercase(std::string text) {
     for (char &c : text) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -94,88 +81,17 @@ constexpr double largestdepth = 1e15;
 
 } // namespace
 
-void parsesize(const std::string &text, int &width, int &height) {
-    const std::string problem = "bad size '" + text + "': expected WIDTHxHEIGHT, each from 1 to " +
-                                std::to_string(trel::largestside);
-    const std::size_t x = text.find_first_of("xX");
-    if (x == std::string::npos) {
-        throw failure(problem);
-    }
-    const auto w = wholenumber(std::string_view(text).substr(0, x));
-    const auto h = wholenumber(std::string_view(text).substr(x + 1));
-    if (!w || !h || *w < 1 || *h < 1 || *w > trel::largestside || *h > trel::largestside) {
-        throw failure(problem);
-    }
-    width = static_cast<int>(*w);
-    height = static_cast<int>(*h);
+using trel::scene::parsecolour;
+using trel::scene::parsesize;
+using trel::scene::parseview;
+
+trel::scene::drawsettings drawsettingsof(const options &opts) {
+    return {opts.engine,      opts.style,      opts.width,       opts.height,    opts.colour,
+            opts.colourgiven, opts.background, opts.transparent, opts.edgecolour};
 }
 
-void parseview(const std::string &text, double &azimuth, double &elevation) {
-    // The named views look along the model's axes; iso from the front right,
-    // above, along the diagonal of a cube (elevation atan(1 / sqrt 2)).
-    static const std::map<std::string, std::pair<double, double>> names = {
-        {"front", {0.0, 0.0}},
-        {"back", {180.0, 0.0}},
-        {"left", {-90.0, 0.0}},
-        {"right", {90.0, 0.0}},
-        {"top", {0.0, 90.0}},
-        {"bottom", {0.0, -90.0}},
-        {"iso", {45.0, 35.264389682754654}},
-    };
-    if (const auto named = names.find(lowercase(text)); named != names.end()) {
-        azimuth = named->second.first;
-        elevation = named->second.second;
-        return;
-    }
-    const auto angles = numberpair(text);
-    const auto az = angles ? std::optional(angles->first) : std::nullopt;
-    const auto el = angles ? std::optional(angles->second) : std::nullopt;
-    if (!az || !el || std::fabs(*az) > 1e6 || *el < -90.0 || *el > 90.0) {
-        throw failure("bad view '" + text +
-                      "': expected AZIMUTH,ELEVATION in degrees (elevation from -90 to 90) or "
-                      "front, back, left, right, top, bottom or iso");
-    }
-    azimuth = *az;
-    elevation = *el;
-}
-
-rgb parsecolour(const std::string &text) {
-    static const std::map<std::string, rgb> names = {
-        {"black", {0, 0, 0}},       {"white", {255, 255, 255}},  {"grey", {128, 128, 128}},
-        {"gray", {128, 128, 128}},  {"silver", {192, 192, 192}}, {"red", {255, 0, 0}},
-        {"maroon", {128, 0, 0}},    {"orange", {255, 165, 0}},   {"brown", {165, 42, 42}},
-        {"yellow", {255, 255, 0}},  {"olive", {128, 128, 0}},    {"green", {0, 255, 0}},
-        {"lime", {0, 255, 0}},      {"teal", {0, 128, 128}},     {"cyan", {0, 255, 255}},
-        {"blue", {0, 0, 255}},      {"navy", {0, 0, 128}},       {"purple", {128, 0, 128}},
-        {"magenta", {255, 0, 255}}, {"pink", {255, 192, 203}},
-    };
-    if (const auto named = names.find(lowercase(text)); named != names.end()) {
-        return named->second;
-    }
-    std::string_view hex(text);
-    if (!hex.empty() && hex.front() == '#') {
-        hex.remove_prefix(1);
-    }
-    int digits[6] = {};
-    bool good = hex.size() == 6 || hex.size() == 3;
-    for (std::size_t i = 0; good && i < hex.size(); ++i) {
-        digits[i] = hexdigit(hex[i]);
-        good = digits[i] >= 0;
-    }
-    if (!good) {
-        throw failure("bad colour '" + text +
-                      "': expected #rrggbb, #rgb or a name such as red or navy");
-    }
-    if (hex.size() == 3) {
-        // #rgb stands for #rrggbb.
-        return {static_cast<std::uint8_t>(digits[0] * 17),
-                static_cast<std::uint8_t>(digits[1] * 17),
-                static_cast<std::uint8_t>(digits[2] * 17)};
-    }
-    const auto byte = [&digits](int i) {
-        return static_cast<std::uint8_t>(digits[i] * 16 + digits[i + 1]);
-    };
-    return {byte(0), byte(2), byte(4)};
+trel::scene::viewsettings viewsettingsof(const options &opts) {
+    return {opts.azimuth, opts.elevation, opts.up, opts.margin};
 }
 
 fileformat formatof(const std::string &path) {
@@ -190,14 +106,6 @@ fileformat formatof(const std::string &path) {
         return fileformat::webp;
     }
     throw failure("cannot write '" + path + "': trel-render writes .png and .webp pictures");
-}
-
-bool zupfor(upaxis up, const std::string &path) {
-    if (up != upaxis::automatic) {
-        return up == upaxis::z;
-    }
-    const std::string extension = lowercase(std::filesystem::path(path).extension().string());
-    return extension == ".stl" || extension == ".3mf";
 }
 
 namespace {

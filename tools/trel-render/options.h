@@ -8,31 +8,14 @@
 #include <utility>
 #include <vector>
 
+#include <trel/scene.h>
+
 namespace render {
 
-// Which of the library's engines draws the picture, named after its class;
-// --engine chooses it as 3d, 2d or 2dxy.
-enum class enginekind {
-    engine3d,   // shaded, depth-tested
-    engine2d,   // shaded, faces painted far to near
-    engine2dxy, // unshaded silhouettes, painted far to near
-};
-
-enum class drawstyle { solid, wire, both };
-
-// The model's up axis; automatic takes Z for STL and 3MF files (Z-up in
-// practice) and Y for everything else.
-enum class upaxis { automatic, y, z };
-
-struct rgb {
-    std::uint8_t r = 0;
-    std::uint8_t g = 0;
-    std::uint8_t b = 0;
-};
-
-// The colour meshes are drawn in when neither the command line nor the file
-// gives one.
-inline constexpr rgb defaultcolour{0xf2, 0xd0, 0xa6};
+using trel::scene::drawstyle;
+using trel::scene::enginekind;
+using trel::scene::rgb;
+using trel::scene::upaxis;
 
 struct options {
     std::vector<std::string> meshes; // none: the default scene
@@ -47,11 +30,11 @@ struct options {
     double elevation = 15.0;
     upaxis up = upaxis::automatic;
     double margin = 5.0; // percent of the picture's width and height left free on each side
-    rgb colour = defaultcolour;
+    rgb colour = trel::scene::defaultcolour;
     bool colourgiven = false; // --colour was given: it overrides the file's own colours
-    rgb background{0x24, 0x2c, 0x3a};
-    bool transparent = false;         // --background none: alpha 0 where nothing was drawn
-    rgb edgecolour{0x14, 0x14, 0x14}; // the outlines drawn over faces in style both
+    rgb background = trel::scene::defaultbackground;
+    bool transparent = false; // --background none: alpha 0 where nothing was drawn
+    rgb edgecolour = trel::scene::defaultedgecolour; // the outlines drawn over faces in style both
     std::string output = "render.png";
     std::string depth; // empty: no depth picture
     int frames = 0;    // 0: one picture, written to `output` itself
@@ -73,14 +56,9 @@ struct options {
 // nothing when the picture is to be rendered.
 std::optional<int> parseoptions(int argc, char **argv, options &opts);
 
-// The pieces of the command line with a syntax of their own; each throws
-// failure naming the problem.
-void parsesize(const std::string &text, int &width, int &height);
-// A view is AZIMUTH,ELEVATION in degrees or one of the names front, back,
-// left, right, top, bottom and iso.
-void parseview(const std::string &text, double &azimuth, double &elevation);
-// #rrggbb, #rgb or a colour name, in any case.
-rgb parsecolour(const std::string &text);
+// The settings the scene layer draws and places with.
+trel::scene::drawsettings drawsettingsof(const options &opts);
+trel::scene::viewsettings viewsettingsof(const options &opts);
 
 // The formats trel-render writes, told by an output's extension (in any
 // case): .png, or .webp (an animation with --frames). A name without an
@@ -88,10 +66,6 @@ rgb parsecolour(const std::string &text);
 // other extension.
 enum class fileformat { png, webp };
 fileformat formatof(const std::string &path);
-
-// Whether the mesh at `path` is taken with Z up under `up`: automatic says
-// yes for STL and 3MF files.
-bool zupfor(upaxis up, const std::string &path);
 
 } // namespace render
 

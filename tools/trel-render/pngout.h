@@ -15,9 +15,11 @@
 #include <thread>
 #include <vector>
 
-#include "render.h"
+#include <trel/scene.h>
 
 namespace render {
+
+using trel::scene::image;
 
 // A temporary file as the signal handler sees it.
 struct temporaryfile;

@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "render.h"
+#include <trel/scene.h>
 
 struct WebPAnimEncoder;
 
 namespace render {
+
+using trel::scene::image;
 
 // Encodes an 8-bit RGB or RGBA `picture` as a lossless WebP into `out`; the
 // problem, or empty.

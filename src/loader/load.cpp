@@ -34,10 +34,13 @@
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
-#include "defaultscene.h"
-#include "failure.h"
+namespace trel::loader {
 
-namespace render {
+using scene::failure;
+using scene::mesh;
+using scene::nocolour;
+using scene::vec3;
+
 namespace {
 
 // Polygons are cut into triangles; corners are joined by position here rather
@@ -68,69 +71,6 @@ std::string cleanline(std::string_view text) {
         out += "...";
     }
     return out;
-}
-
-// The bits of a coordinate, with -0 taken as 0: positions are compared as values.
-std::uint32_t bitsof(float value) {
-    const float v = value == 0.0F ? 0.0F : value;
-    std::uint32_t bits = 0;
-    std::memcpy(&bits, &v, sizeof bits);
-    return bits;
-}
-
-// For each vertex of `m`, the number of its position among the mesh's distinct
-// positions, numbered in the order they first appear; `distinct` receives
-// their count. Corners at exactly the same position become one vertex, so that
-// faces meeting there share it. An open-addressed table holds the first vertex
-// at each position seen so far; it doubles whenever it is half full, so time
-// and memory grow with the mesh.
-std::vector<std::uint32_t> weld(const aiMesh &m, std::uint32_t &distinct) {
-    constexpr std::uint32_t empty = std::numeric_limits<std::uint32_t>::max();
-    const auto slotof = [&m](std::uint32_t v, std::size_t mask) {
-        const aiVector3D &p = m.mVertices[v];
-        std::uint64_t h =
-            (static_cast<std::uint64_t>(bitsof(p.x)) << 32 | bitsof(p.y)) * 0x9E3779B97F4A7C15ULL;
-        h = (h ^ (h >> 29) ^ bitsof(p.z)) * 0xBF58476D1CE4E5B9ULL;
-        return static_cast<std::size_t>(h >> 32) & mask;
-    };
-    std::vector<std::uint32_t> table(1024, empty);
-    std::size_t mask = table.size() - 1;
-    std::vector<std::uint32_t> number(m.mNumVertices);
-    distinct = 0;
-    for (std::uint32_t v = 0; v < m.mNumVertices; ++v) {
-        const aiVector3D &p = m.mVertices[v];
-        const std::uint32_t x = bitsof(p.x);
-        const std::uint32_t y = bitsof(p.y);
-        const std::uint32_t z = bitsof(p.z);
-        for (std::size_t slot = slotof(v, mask);; slot = (slot + 1) & mask) {
-            const std::uint32_t u = table[slot];
-            if (u == empty) {
-                table[slot] = v;
-                number[v] = distinct++;
-                break;
-            }
-            const aiVector3D &q = m.mVertices[u];
-            if (bitsof(q.x) == x && bitsof(q.y) == y && bitsof(q.z) == z) {
-                number[v] = number[u];
-                break;
-            }
-        }
-        if (2 * static_cast<std::size_t>(distinct) > table.size()) {
-            std::vector<std::uint32_t> larger(2 * table.size(), empty);
-            mask = larger.size() - 1;
-            for (const std::uint32_t u : table) {
-                if (u != empty) {
-                    std::size_t slot = slotof(u, mask);
-                    while (larger[slot] != empty) {
-                        slot = (slot + 1) & mask;
-                    }
-                    larger[slot] = u;
-                }
-            }
-            table = std::move(larger);
-        }
-    }
-    return number;
 }
 
 // A colour channel from 0 to 1 as a byte, rounded; beyond the range (or not
@@ -186,8 +126,10 @@ void gathermesh(const aiMesh &m, const aiMatrix4x4 &transform,
     if (m.mVertices == nullptr) {
         return;
     }
+    static_assert(sizeof(aiVector3D) == 3 * sizeof(float));
     std::uint32_t distinct = 0;
-    const std::vector<std::uint32_t> number = weld(m, distinct);
+    const std::vector<std::uint32_t> number =
+        trel::scene::weld(&m.mVertices[0].x, m.mNumVertices, distinct);
     if (out.vertices.size() + distinct > std::numeric_limits<std::uint32_t>::max()) {
         return;
     }
@@ -326,66 +268,7 @@ mesh fromscene(const aiScene *scene, const std::string &name, const std::string 
     if (scene->mRootNode != nullptr) {
         gather(*scene, out);
     }
-    if (out.triangles.empty() && out.lines.empty() && out.points.empty()) {
-        throw failure("mesh '" + name + "' has nothing to draw: no faces, lines or points");
-    }
-    // Only the vertices that triangles, lines and points use are kept (and
-    // checked): the others are never drawn and must not widen the fit. They
-    // are numbered in the order the triangles, then the lines, then the
-    // points first use them; often (an STL file) that is already their order,
-    // and then they stay where they are.
-    constexpr std::uint32_t unused = std::numeric_limits<std::uint32_t>::max();
-    std::vector<std::uint32_t> renumber(out.vertices.size(), unused);
-    std::uint32_t used = 0;
-    bool inplace = true;
-    const auto keep = [&](std::uint32_t &i) {
-        if (renumber[i] == unused) {
-            inplace = inplace && i == used;
-            renumber[i] = used++;
-        }
-        i = renumber[i];
-    };
-    for (auto &t : out.triangles) {
-        for (std::uint32_t &i : t) {
-            keep(i);
-        }
-    }
-    for (auto &l : out.lines) {
-        for (std::uint32_t &i : l) {
-            keep(i);
-        }
-    }
-    for (std::uint32_t &i : out.points) {
-        keep(i);
-    }
-    if (inplace) {
-        out.vertices.resize(used);
-    } else {
-        std::vector<vec3> kept(used);
-        for (std::size_t i = 0; i < renumber.size(); ++i) {
-            if (renumber[i] != unused) {
-                kept[renumber[i]] = out.vertices[i];
-            }
-        }
-        out.vertices = std::move(kept);
-    }
-    for (const vec3 &v : out.vertices) {
-        for (const double c : {v.x, v.y, v.z}) {
-            if (std::isnan(c)) {
-                throw failure("mesh '" + name + "' has a coordinate that is not a number");
-            }
-            if (!(std::fabs(c) <= largestcoordinate)) {
-                throw failure("mesh '" + name + "' has a coordinate beyond +-1e15");
-            }
-        }
-    }
-    const vec3 &first = out.vertices.front();
-    if (std::all_of(out.vertices.begin(), out.vertices.end(), [&first](const vec3 &v) {
-            return v.x == first.x && v.y == first.y && v.z == first.z;
-        })) {
-        throw failure("mesh '" + name + "' has no extent: all its vertices are one point");
-    }
-    orient(out);
+    trel::scene::finish(out, name);
     return out;
 }
 
@@ -663,7 +546,7 @@ void sendfailure(const std::string &message) {
 #endif
 #endif
 
-[[noreturn]] void child(const std::string &path, const loadlimits &limits, int datafd, int errfd,
+[[noreturn]] void child(const std::string &path, const limits &limits, int datafd, int errfd,
                         pid_t parent) {
     // Ends with the parent, whatever ends it.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -834,6 +717,16 @@ std::string seconds(double value) {
     return text;
 }
 
+// Whether the file at `path` is of a format whose models are Z-up in
+// practice: STL and 3MF.
+bool zupformat(const std::string &path) {
+    std::string extension = std::filesystem::path(path).extension().string();
+    for (char &c : extension) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return extension == ".stl" || extension == ".3mf";
+}
+
 } // namespace
 
 void restartwithhugepages(char **argv) {
@@ -854,7 +747,7 @@ void restartwithhugepages(char **argv) {
 #endif
 }
 
-mesh loadmesh(const std::string &path, const loadlimits &limits) {
+mesh loadmesh(const std::string &path, const limits &limits) {
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(limits.seconds));
@@ -986,15 +879,17 @@ mesh loadmesh(const std::string &path, const loadlimits &limits) {
         m.vertices.size() > std::numeric_limits<std::uint32_t>::max()) {
         throw failure("cannot load mesh '" + path + "': the parser handed back a broken mesh");
     }
+    m.zupfile = zupformat(path);
     return m;
 }
 
-mesh loaddefaultmesh() {
-    const std::span<const unsigned char> bytes = defaultscene();
+mesh loadmemory(std::span<const unsigned char> bytes, const char *hint, const std::string &name) {
     Assimp::Importer importer;
     const aiScene *scene =
-        importer.ReadFileFromMemory(bytes.data(), bytes.size(), importflags, "obj");
-    return fromscene(scene, "bunny.obj", importer.GetErrorString());
+        importer.ReadFileFromMemory(bytes.data(), bytes.size(), importflags, hint);
+    mesh m = fromscene(scene, name, importer.GetErrorString());
+    m.zupfile = zupformat(name);
+    return m;
 }
 
-} // namespace render
+} // namespace trel::loader

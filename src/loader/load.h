@@ -2,15 +2,16 @@
 // the model's own units, Y up. A mesh file is parsed in a child process under
 // an address-space limit and a wall-time limit (see docs/render.md), so that no
 // file can hang, crash or exhaust the program that reads it.
-#ifndef TREL_RENDER_LOAD_H
-#define TREL_RENDER_LOAD_H
+#ifndef TREL_LOADER_LOAD_H
+#define TREL_LOADER_LOAD_H
 
 #include <cstdint>
+#include <span>
 #include <string>
 
-#include "mesh.h"
+#include <trel/scene.h>
 
-namespace render {
+namespace trel::loader {
 
 // Starts the program once more with glibc's malloc asked for transparent huge
 // pages, unless it already was (or the C library is not glibc, or the exec
@@ -20,7 +21,7 @@ namespace render {
 void restartwithhugepages(char **argv);
 
 // The limits a mesh file is parsed under.
-struct loadlimits {
+struct limits {
     std::uint64_t memorymib = 4096; // address space of the parsing process, in MiB
     double seconds = 30.0;          // wall time from the start of the parse
 };
@@ -30,11 +31,14 @@ struct loadlimits {
 // the file cannot be read, is not a mesh, declares more elements than its size
 // can hold, holds no triangles, holds a coordinate that is not a number or too
 // large, or when parsing it crashes or goes beyond a limit.
-mesh loadmesh(const std::string &path, const loadlimits &limits);
+scene::mesh loadmesh(const std::string &path, const limits &limits);
 
-// The built-in bunny, parsed in this process: it is part of the program.
-mesh loaddefaultmesh();
+// A mesh file held in memory (`hint`: its extension, such as "obj"), parsed
+// in this process: for a file that is part of the program. `name` stands for
+// it in messages.
+scene::mesh loadmemory(std::span<const unsigned char> bytes, const char *hint,
+                       const std::string &name);
 
-} // namespace render
+} // namespace trel::loader
 
 #endif

@@ -1,11 +1,11 @@
-#include "placement.h"
+#include <trel/scene.h>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
 
-namespace render {
+namespace trel::scene {
 
 rotation rotation::view(double azimuthdegrees, double elevationdegrees, bool zup) {
     const double az = azimuthdegrees * std::numbers::pi / 180.0;
@@ -45,28 +45,13 @@ vec3 rotation::apply(const vec3 &v) const {
 
 namespace {
 
-// The box around the vertices: those that the mesh's triangles, lines and
-// points use, the only ones the loader keeps.
-void boundingbox(const mesh &m, vec3 &low, vec3 &high) {
-    constexpr double inf = std::numeric_limits<double>::infinity();
-    low = {inf, inf, inf};
-    high = {-inf, -inf, -inf};
-    for (const vec3 &v : m.vertices) {
-        low = {std::min(low.x, v.x), std::min(low.y, v.y), std::min(low.z, v.z)};
-        high = {std::max(high.x, v.x), std::max(high.y, v.y), std::max(high.z, v.z)};
-    }
-}
-
 vec3 minus(const vec3 &a, const vec3 &b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 
 } // namespace
 
 placement fit(const mesh &m, std::span<const rotation> views, int width, int height, double fill) {
-    vec3 low;
-    vec3 high;
-    boundingbox(m, low, high);
     placement p;
-    p.centre = {low.x / 2 + high.x / 2, low.y / 2 + high.y / 2, low.z / 2 + high.z / 2};
+    p.centre = bounds(m).centre();
 
     constexpr double inf = std::numeric_limits<double>::infinity();
     double left = inf;
@@ -98,6 +83,20 @@ placement fit(const mesh &m, std::span<const rotation> views, int width, int hei
     return p;
 }
 
+placement spherefit(const mesh &m, int width, int height, double fill) {
+    placement p;
+    p.centre = bounds(m).centre();
+    double radius = 0.0;
+    for (const vec3 &v : m.vertices) {
+        const double dx = v.x - p.centre.x;
+        const double dy = v.y - p.centre.y;
+        const double dz = v.z - p.centre.z;
+        radius = std::max(radius, std::sqrt(dx * dx + dy * dy + dz * dz));
+    }
+    p.scale = radius > 0.0 ? fill * std::min(width, height) / (2.0 * radius) : 1.0;
+    return p;
+}
+
 std::vector<screenpoint> place(const mesh &m, const rotation &view, const placement &p, int width,
                                int height) {
     std::vector<screenpoint> out;
@@ -110,4 +109,4 @@ std::vector<screenpoint> place(const mesh &m, const rotation &view, const placem
     return out;
 }
 
-} // namespace render
+} // namespace trel::scene

@@ -7,7 +7,7 @@
 #pragma clang diagnostic ignored "-Wdelete-non-abstract-non-virtual-dtor"
 #endif
 
-#include "render.h"
+#include <trel/scene.h>
 
 #include <algorithm>
 #include <cmath>
@@ -15,12 +15,8 @@
 #include <string>
 #include <type_traits>
 
-#include "failure.h"
-
-namespace render {
+namespace trel::scene {
 namespace {
-
-using triangle = std::array<std::uint32_t, 3>;
 
 // The colour word with red in channel 0, the order engine2d and engine2dxy
 // keep throughout.
@@ -65,10 +61,10 @@ origin originof(const canvas::engines &engine) {
 
 // The word the picture is cleared with: the background, and on a transparent
 // background the mark of a pixel not drawn on.
-unsigned long clearword(const options &opts, bool depthtested) {
+unsigned long clearword(const drawsettings &settings, bool depthtested) {
     const unsigned long background =
-        depthtested ? exchanged(opts.background) : colourword(opts.background);
-    return opts.transparent ? background | undrawn : background;
+        depthtested ? exchanged(settings.background) : colourword(settings.background);
+    return settings.transparent ? background | undrawn : background;
 }
 
 // The world points the engine is handed for the placed vertices: the picture
@@ -241,24 +237,25 @@ trel::engine &canvas::base() {
     return std::visit([](auto &e) -> trel::engine & { return e; }, engine_);
 }
 
-void canvas::draw(const mesh &m, const std::vector<screenpoint> &points, const options &opts) {
+void canvas::draw(const mesh &m, const std::vector<screenpoint> &points,
+                  const drawsettings &settings) {
     const bool depthtested = kind_ == enginekind::engine3d;
     const bool showsxy = kind_ == enginekind::engine2dxy;
-    const bool faces = opts.style != drawstyle::wire;
-    const bool outlines = opts.style != drawstyle::solid;
-    const unsigned long given = colourword(opts.colour);
-    const unsigned long edge = colourword(opts.edgecolour);
+    const bool faces = settings.style != drawstyle::wire;
+    const bool outlines = settings.style != drawstyle::solid;
+    const unsigned long given = colourword(settings.colour);
+    const unsigned long edge = colourword(settings.edgecolour);
     // Each element in the file's own colour, unless the command line gave one
     // or the element has none.
     const auto colourof = [&](const std::vector<std::uint32_t> &own,
                               std::size_t i) -> unsigned long {
-        if (opts.colourgiven || own.empty() || own[i] == nocolour) {
+        if (settings.colourgiven || own.empty() || own[i] == nocolour) {
             return given;
         }
         return own[i] & 0xffffffU; // 24-bit: the fourth byte marks pixels not drawn on
     };
     const auto outlinecolour = [&](std::size_t i) {
-        return opts.style == drawstyle::both ? edge : colourof(m.trianglecolours, i);
+        return settings.style == drawstyle::both ? edge : colourof(m.trianglecolours, i);
     };
     // Lines and points lying on a face show on the 3d engine, as outlines do.
     const double lift = depthtested ? outlinelift : 0.0;
@@ -282,7 +279,7 @@ void canvas::draw(const mesh &m, const std::vector<screenpoint> &points, const o
         drawface(engine, world, t, colourof(m.trianglecolours, i), showsxy,
                  !facesviewer(points, t));
     };
-    engine.clear(clearword(opts, depthtested));
+    engine.clear(clearword(settings, depthtested));
     if (faces && outlines && depthtested) {
         // On the 3d engine the outlines in style both go after all faces,
         // lifted towards the viewer.
@@ -430,4 +427,4 @@ image canvas::depth(const depthmapping *mapping, bool sixteen) const {
     return out;
 }
 
-} // namespace render
+} // namespace trel::scene

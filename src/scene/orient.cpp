@@ -1,5 +1,5 @@
-// Kept apart from the assimp loader so that the web page, which reads its
-// meshes in the browser, orients them with the same code.
+// Closed parts found and wound outward, so that faces turned away from the
+// viewer can be hidden.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -7,12 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "mesh.h"
+#include <trel/scene.h>
 
-namespace render {
+namespace trel::scene {
 namespace {
-
-using triangle = std::array<std::uint32_t, 3>;
 
 bool degenerate(const triangle &t) { return t[0] == t[1] || t[1] == t[2] || t[0] == t[2]; }
 
@@ -246,4 +244,4 @@ void orient(mesh &m) {
     }
 }
 
-} // namespace render
+} // namespace trel::scene
