@@ -15,6 +15,7 @@ enum class enginekind { engine2d, engine2dxy, engine3d };
 std::shared_mutex &statics(enginekind kind);
 
 void bindengines(pybind11::module_ &m);
+void bindscene(pybind11::module_ &m);
 
 } // namespace trelpy
 

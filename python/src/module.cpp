@@ -8,7 +8,7 @@
 namespace py = pybind11;
 
 PYBIND11_MODULE(_trel, m) {
-    m.doc() = "The trel rasterizer: engines over numpy arrays.";
+    m.doc() = "The trel rasterizer: engines over numpy arrays, meshes and pictures.";
     m.attr("largestside") = trel::largestside;
     m.attr("fardepth") = trel::fardepth;
     // version() rewrites one buffer: called here once, under the GIL.
@@ -16,4 +16,5 @@ PYBIND11_MODULE(_trel, m) {
     m.attr("__version__") = py::str(trel::version(major, minor, patch));
     m.attr("version_info") = py::make_tuple(major, minor, patch);
     trelpy::bindengines(m);
+    trelpy::bindscene(m);
 }
