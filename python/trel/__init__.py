@@ -22,9 +22,14 @@ from ._trel import (  # noqa: F401
     version_info,
 )
 
-__all__ = ["Engine2D", "Engine2DXY", "Engine3D", "LoadError", "Mesh", "Picture", "load",
+__all__ = ["Engine2D", "Engine2DXY", "Engine3D", "LoadError", "Mesh", "NOCOLOUR", "Picture", "load",
            "render", "render_depth", "render_png", "turntable", "fardepth", "largestside",
            "version_info", "__version__"]
+
+
+# In a mesh's colours: the face has no colour of its own and is drawn in the
+# picture's colour.
+NOCOLOUR = 0xFFFFFFFF
 
 
 class Picture(np.ndarray):
@@ -57,8 +62,10 @@ def _colours_to_words(colours, count):
     if c.shape != (count,):
         raise ValueError(f"colours must have one colour a face, ({count},) words or "
                          f"({count}, 3) bytes; its shape is {c.shape}")
-    if c.min(initial=0) < 0 or c.max(initial=0) > 0xFFFFFF:
-        raise ValueError("colours given as words must be 0 to 0xFFFFFF (red in bits 0-7)")
+    c = c.astype(np.int64)
+    if np.any((c < 0) | ((c > 0xFFFFFF) & (c != NOCOLOUR))):
+        raise ValueError("colours given as words must be 0 to 0xFFFFFF (red in bits 0-7), or "
+                         "trel.NOCOLOUR for a face drawn in the picture's colour")
     return np.ascontiguousarray(c, dtype=np.uint32)
 
 
@@ -67,7 +74,7 @@ class Mesh:
 
     ``Mesh(vertices, faces, colours=None)``: (N, 3) real vertices, (M, 3)
     integer faces indexing them, and optionally one colour a face ((M,) words
-    with red in bits 0-7, or (M, 3) bytes). ``Mesh(obj)`` takes any object with
+    with red in bits 0-7, or trel.NOCOLOUR; or (M, 3) bytes). ``Mesh(obj)`` takes any object with
     ``.vertices`` and ``.faces`` (a trimesh.Trimesh, say). The mesh is checked
     as trel-render checks a file (ValueError when there is nothing to draw, a
     coordinate is not a number or beyond 1e15, or it has no extent) and its
