@@ -27,15 +27,15 @@ TEST(Version, NumbersAndSharedBuffer) {
     int minor = -1;
     int patch = -1;
     const char *first = trel::version(major, minor, patch);
-    EXPECT_EQ(major, 0);
-    EXPECT_EQ(minor, 9);
-    EXPECT_EQ(patch, 1);
-    EXPECT_STREQ(first, "0.9.1");
+    EXPECT_EQ(major, TREL_PROJECT_VERSION_MAJOR);
+    EXPECT_EQ(minor, TREL_PROJECT_VERSION_MINOR);
+    EXPECT_EQ(patch, TREL_PROJECT_VERSION_PATCH);
+    EXPECT_STREQ(first, TREL_PROJECT_VERSION);
     major = minor = patch = 7;
     EXPECT_EQ(trel::version(major, minor, patch), first);
-    EXPECT_EQ(major, 0);
+    EXPECT_EQ(major, TREL_PROJECT_VERSION_MAJOR);
     EXPECT_EQ(trel::version(), first);
-    EXPECT_STREQ(trel::version(), "0.9.1");
+    EXPECT_STREQ(trel::version(), TREL_PROJECT_VERSION);
 }
 
 // Hosts call through the table of virtual operations, so the slot of every

@@ -286,15 +286,12 @@ inline constexpr int brightest8 = 255;
 inline constexpr int darkest16 = darkest8 * 257;
 inline constexpr int brightest16 = 65535;
 
-// engine3d draws every line this many depth units behind a face at the same
-// world y (so that in a wireframe the edges of hidden faces stay hidden
-// behind the faces drawn over them).
-inline constexpr double linedepthoffset = 10.0;
-
 // How far in front of its own face, in depth units, an outline is drawn in
-// style both on the 3d engine: ahead of the engine's own line offset, so that
-// outlines meant to show on their faces do.
-inline constexpr double outlinelift = linedepthoffset + 2.0;
+// style both on the 3d engine. The engine draws every line
+// trel::linedepthoffset units behind a face at the same world y (so that in a
+// wireframe the edges of hidden faces stay hidden behind the faces drawn over
+// them); outlines meant to show on their faces must come out ahead of that.
+inline constexpr double outlinelift = trel::linedepthoffset + 2.0;
 
 // The nearness the 3d engine's 16-bit depth plane holds comfortably either
 // side of the mesh's centre; deeper meshes are squeezed in depth to fit.

@@ -79,6 +79,10 @@ constexpr int largestside = 4096;
 // word above fardepth was written by a triangle or a line.
 constexpr std::int16_t fardepth = -32000;
 
+// How many depth units engine3d draws a line behind a face at the same world
+// y: a line point's depth is -linedepthoffset - trunc(y).
+constexpr int linedepthoffset = 10;
+
 // The interface every engine is driven through. The order of the virtual
 // operations is the calling interface hosts are built against: never reorder.
 // Engines are destroyed through their own class, never through this one.

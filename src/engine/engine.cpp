@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "enginecore.h"
+#include "versionnumbers.h"
 
 namespace trel {
 namespace {
@@ -12,9 +13,9 @@ char versiontext[16];
 } // namespace
 
 const char *version(int &major, int &minor, int &patch) {
-    major = 0;
-    minor = 9;
-    patch = 1;
+    major = TREL_VERSION_MAJOR;
+    minor = TREL_VERSION_MINOR;
+    patch = TREL_VERSION_PATCH;
     std::snprintf(versiontext, sizeof versiontext, "%d.%d.%d", major, minor, patch);
     return versiontext;
 }

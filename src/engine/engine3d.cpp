@@ -42,8 +42,8 @@ void engine3d::line(const quim::point *pts, int n, unsigned long colour) {
     detail::polyline(*this, pts, n, colour);
 }
 
-// A line lies 10 depth units behind a face at the same world y, so that edges
-// drawn over their own faces stay hidden.
+// A line lies linedepthoffset depth units behind a face at the same world y,
+// so that edges drawn over their own faces stay hidden.
 void engine3d::line(const quim::point &a, const quim::point &b, unsigned long colour) {
     if (npixels == 0) {
         return;
@@ -55,8 +55,8 @@ void engine3d::line(const quim::point &a, const quim::point &b, unsigned long co
                              true, true) != 2) {
         return;
     }
-    const std::int32_t d1 = detail::wrapdiff(-10, as[0]);
-    const std::int32_t d2 = detail::wrapdiff(-10, as[1]);
+    const std::int32_t d1 = detail::wrapdiff(-linedepthoffset, as[0]);
+    const std::int32_t d2 = detail::wrapdiff(-linedepthoffset, as[1]);
     detail::depthline(detail::surfaceof(*this), xs[0], ys[0], d1, xs[1], ys[1], d2,
                       detail::exchangechannels(detail::colourword(colour)));
 }

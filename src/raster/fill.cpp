@@ -173,9 +173,8 @@ template <bool Depth>
     const std::ptrdiff_t off = static_cast<std::ptrdiff_t>(row) * s.stride + left;
     const int n = right - left + 1;
     if constexpr (!Depth) {
-        // A long span takes the string store; below about 160 pixels its
-        // start-up costs more than the vector loop.
-        if (n >= 160) {
+        // A long span takes the string store.
+        if (n >= stringstoremin) {
             stringstore(s.pixels + off, static_cast<std::size_t>(n), word);
         } else {
             std::fill_n(s.pixels + off, n, word);
@@ -344,7 +343,7 @@ namespace {
         _mm_storeu_si128(last, colour);
         return;
     }
-    if (n >= 160) {
+    if (n >= stringstoremin) {
         stringstore(p, static_cast<std::size_t>(n), word);
         return;
     }
@@ -353,7 +352,7 @@ namespace {
     }
     _mm_storeu_si128(last, colour);
 #else
-    if (n >= 160) {
+    if (n >= stringstoremin) {
         stringstore(p, static_cast<std::size_t>(n), word);
     } else {
         std::fill_n(p, n, word);

@@ -8,6 +8,10 @@
 
 namespace trel::detail {
 
+// The shortest run of words worth a string store: below about 160 its
+// start-up costs more than a loop of vector stores.
+inline constexpr int stringstoremin = 160;
+
 // Writes `word` into `count` words from `to`. On x86 a string store fills as
 // fast as memset does: the processor writes whole cache lines without reading
 // them first, which no loop of vector stores achieves; it costs more than a

@@ -6,7 +6,7 @@
 #   render    runs the installed trel-render
 # Nothing reaches the programs through the environment: the installed files
 # must find each other by themselves.
-foreach(var BUILD SOURCE WORK GENERATOR STEP)
+foreach(var BUILD SOURCE WORK GENERATOR STEP VERSION)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "run.cmake needs -D${var}=...")
   endif()
@@ -41,7 +41,8 @@ if(STEP STREQUAL "install")
   endif()
 
 elseif(STEP STREQUAL "package")
-  run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/host -G ${GENERATOR} -DCMAKE_PREFIX_PATH=${prefix})
+  run(${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/host -G ${GENERATOR} -DCMAKE_PREFIX_PATH=${prefix}
+      -DVERSION=${VERSION})
   run(${CMAKE_COMMAND} --build ${WORK}/host)
   run(${WORK}/host/host)
   message(STATUS "${output}")
@@ -65,7 +66,7 @@ elseif(STEP STREQUAL "pkgconfig")
   set(pc ${prefix}/lib/pkgconfig/trel.pc)
   run(${PKG_CONFIG} --modversion ${pc})
   string(STRIP "${output}" version)
-  if(NOT version STREQUAL "0.9.1")
+  if(NOT version STREQUAL VERSION)
     message(FATAL_ERROR "pkg-config reports version '${version}'")
   endif()
   run(${PKG_CONFIG} --cflags --libs ${pc})
