@@ -21,9 +21,9 @@
 #include <trel/scene.h>
 
 #if TREL_PYTHON_PNG
-#include "encode/encode.h"
+#include "encode.h"
 #endif
-#include "loader/load.h"
+#include "load.h"
 
 namespace py = pybind11;
 namespace scene = trel::scene;
