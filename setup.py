@@ -21,8 +21,10 @@ class CMakeExtension(Extension):
 class CMakeBuild(build_ext):
     def build_extension(self, ext):
         outdir = Path(self.get_ext_fullpath(ext.name)).resolve().parent
-        # One build folder per interpreter, under build/ like every other.
-        build = ROOT / "build" / f"python-{sys.implementation.cache_tag}"
+        # One build folder per interpreter, under build/ like every other,
+        # unless TREL_PYTHON_BUILD_DIR names one (a sanitizer build, say).
+        build = Path(os.environ.get("TREL_PYTHON_BUILD_DIR")
+                     or ROOT / "build" / f"python-{sys.implementation.cache_tag}")
         build.mkdir(parents=True, exist_ok=True)
         config = os.environ.get("TREL_PYTHON_BUILD_TYPE", "Release")
         configure = [

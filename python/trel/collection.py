@@ -139,7 +139,9 @@ def draw_one(mesh, out, token, options):
     start = time.perf_counter()
     row = {"file": mesh if mesh else "", "picture": os.path.basename(out)}
     if os.path.exists(out):
-        return dict(row, status="skipped", message="", seconds=0.0)
+        # Drawn by an earlier attempt at this task, whose worker stopped
+        # after the rename: the picture is whole.
+        return dict(row, status="drawn", message="", seconds=0.0)
     tmp = _temporary(out, token)
     try:
         data = trel.render_png(mesh, **options)
