@@ -151,16 +151,102 @@ py::bytes png(const scene::image &im) {
 
 enum class output { colour, depth, png };
 
-// One picture of the mesh. The engine the scene layer builds moves its
-// class's origin, so nothing else of that class draws meanwhile.
+// The class's origin as its newest engine set it.
+std::pair<int, int> originof(scene::enginekind kind) {
+    switch (kind) {
+    case scene::enginekind::engine2d:
+        return {trel::engine2d::orgx, trel::engine2d::orgy};
+    case scene::enginekind::engine2dxy:
+        return {trel::engine2dxy::orgx, trel::engine2dxy::orgy};
+    case scene::enginekind::engine3d:
+        break;
+    }
+    return {trel::engine3d::orgx, trel::engine3d::orgy};
+}
+
+// The canvas of the last picture of each engine class, kept for the next
+// picture of the same size: drawing clears it whole, and a fresh block of
+// megabytes costs more in page faults than the drawing. It is used again only
+// while its class's origin is still the one it was made with (no engine of
+// another size was made since). Big pictures are not kept.
+struct keptcanvas {
+    std::unique_ptr<scene::canvas> canvas;
+    std::pair<int, int> origin;
+};
+
+constexpr long long keptpixels = 1LL << 21;
+
+keptcanvas &keptof(scene::enginekind kind) {
+    static keptcanvas kept[3];
+    return kept[static_cast<int>(kind)];
+}
+
+// A canvas for `d`; the caller holds its class's statics alone.
+scene::canvas &canvasfor(const scene::drawsettings &d, std::unique_ptr<scene::canvas> &owned) {
+    keptcanvas &kept = keptof(d.engine);
+    if (kept.canvas && kept.canvas->width() == d.width && kept.canvas->height() == d.height &&
+        kept.origin == originof(d.engine)) {
+        return *kept.canvas;
+    }
+    kept.canvas.reset();
+    owned = std::make_unique<scene::canvas>(d.engine, d.width, d.height);
+    if (static_cast<long long>(d.width) * d.height > keptpixels) {
+        return *owned;
+    }
+    kept.canvas = std::move(owned);
+    kept.origin = originof(d.engine);
+    return *kept.canvas;
+}
+
+// Draws the mesh placed at `points` and reads the picture back: into `rgba`
+// (rows x columns x 4, alpha already 255) when the background is opaque, else
+// as the scene layer's RGBA image; with `depth`, the depth picture instead.
+scene::image drawn(const scene::mesh &m, const settings &s,
+                   const std::vector<scene::screenpoint> &points, std::uint8_t *rgba,
+                   const scene::depthmapping *depth, bool wantdepth) {
+    std::unique_lock lock(staticsof(s.draw.engine));
+    std::unique_ptr<scene::canvas> owned;
+    scene::canvas &picture = canvasfor(s.draw, owned);
+    picture.draw(m, points, s.draw);
+    if (wantdepth) {
+        return picture.depth(depth, true);
+    }
+    if (rgba != nullptr) {
+        picture.readrgb(rgba, 4);
+        return {};
+    }
+    return picture.colour(s.draw.transparent);
+}
+
+py::array_t<std::uint8_t> opaque(const settings &s) {
+    py::array_t<std::uint8_t> out({py::ssize_t{s.draw.height}, py::ssize_t{s.draw.width},
+                                   py::ssize_t{4}});
+    std::memset(out.mutable_data(), 0xFF, static_cast<std::size_t>(out.size()));
+    return out;
+}
+
+// One picture of the mesh, as scene::render and scene::renderdepth draw it.
 py::object render(const meshptr &m, const settings &s, output what,
                   std::optional<std::pair<double, double>> range) {
+    const bool direct = what == output::colour && !s.draw.transparent;
+    py::array_t<std::uint8_t> out;
+    if (direct) {
+        out = opaque(s);
+    }
+    std::uint8_t *rgba = direct ? out.mutable_data() : nullptr;
     scene::image im;
     {
         py::gil_scoped_release release;
-        std::unique_lock lock(staticsof(s.draw.engine));
-        im = what == output::depth ? scene::renderdepth(*m, s.view, s.draw, range, true)
-                                   : scene::render(*m, s.view, s.draw);
+        const scene::turntable turn(*m, s.view, 1, s.draw.width, s.draw.height);
+        const std::vector<scene::screenpoint> points = turn.points(0);
+        scene::depthmapping mapping;
+        if (range) {
+            mapping = turn.mapping(range->first, range->second, points);
+        }
+        im = drawn(*m, s, points, rgba, range ? &mapping : nullptr, what == output::depth);
+    }
+    if (direct) {
+        return out;
     }
     if (what == output::png) {
         return png(im);
@@ -182,17 +268,19 @@ class turn {
             throw py::index_error("frame " + std::to_string(k) + " of " +
                                   std::to_string(table_.frames()));
         }
+        const bool direct = !settings_.draw.transparent;
+        py::array_t<std::uint8_t> out;
+        if (direct) {
+            out = opaque(settings_);
+        }
+        std::uint8_t *rgba = direct ? out.mutable_data() : nullptr;
         scene::image im;
         {
             py::gil_scoped_release release;
             const std::vector<scene::screenpoint> points = table_.points(k);
-            std::unique_lock lock(staticsof(settings_.draw.engine));
-            scene::canvas picture(settings_.draw.engine, settings_.draw.width,
-                                  settings_.draw.height);
-            picture.draw(*mesh_, points, settings_.draw);
-            im = picture.colour(settings_.draw.transparent);
+            im = drawn(*mesh_, settings_, points, rgba, nullptr, false);
         }
-        return toarray(im);
+        return direct ? out : toarray(im);
     }
 
   private:

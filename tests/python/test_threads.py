@@ -65,3 +65,28 @@ def test_constructing_while_others_draw_is_safe(rng):
     finally:
         stop.set()
         t.join()
+
+
+def test_pictures_from_threads_and_between_engines():
+    import trel
+    from conftest import DATA
+
+    sizes = [(160, 120), (97, 203), (160, 120)]
+    engines = ["3d", "2d", "2dxy"]
+    first = {(s, e): trel.render(DATA / "torus.ply", size=s, engine=e)
+             for s in sizes for e in engines}
+    results = {}
+
+    def draw(size, engine):
+        for _ in range(3):
+            trel.Engine3D(33, 17)  # moves the class's origin between pictures
+            trel.Engine2D(50, 60)
+            results[size, engine] = trel.render(DATA / "torus.ply", size=size, engine=engine)
+
+    threads = [threading.Thread(target=draw, args=key) for key in first]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for key, picture in first.items():
+        assert np.array_equal(results[key], picture), key
