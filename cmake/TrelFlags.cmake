@@ -1,3 +1,8 @@
+# WebAssembly SIMD: emscripten turns the SSE2 span code into wasm vector code,
+# with the same results as on x86. Every browser and node of recent years runs
+# it; TREL_WASM_SIMD=OFF builds the scalar forms for one that does not.
+option(TREL_WASM_SIMD "Build for WebAssembly with its vector instructions (SIMD)" ON)
+
 # Warnings and the floating-point settings that keep every picture identical on
 # every platform: no contraction into fused multiply-adds, and SSE2 doubles
 # rather than the x87 unit on 32-bit x86.
@@ -6,6 +11,9 @@ function(trel_set_flags target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -ffp-contract=off)
     if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^([iI].86|[xX]86|AMD64|x86_64|amd64)$")
       target_compile_options(${target} PRIVATE -msse2 -mfpmath=sse)
+    endif()
+    if(EMSCRIPTEN AND TREL_WASM_SIMD)
+      target_compile_options(${target} PRIVATE -msimd128 -msse2)
     endif()
   endif()
 endfunction()

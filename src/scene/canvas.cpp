@@ -209,6 +209,168 @@ void drawpoint(trel::engine &engine, const std::vector<quim::point> &world, std:
     }
 }
 
+// One drawing's elements put on the engine: faces, outlines, and the mesh's
+// own lines and points, each by its index in the drawing order (see
+// itemcounts); each draws only elements of its own kind.
+class painter {
+  public:
+    painter(trel::engine &engine, const mesh &m, const std::vector<screenpoint> &points,
+            const drawsettings &settings, origin o, enginekind kind)
+        : engine_(engine), mesh_(m), points_(points), settings_(settings),
+          showsxy_(kind == enginekind::engine2dxy), depthtested_(kind == enginekind::engine3d),
+          // Lines and points lying on a face show on the 3d engine, as outlines do.
+          lift_(depthtested_ ? outlinelift : 0.0), world_(worldpoints(points, o, showsxy_)),
+          given_(colourword(settings.colour)), edge_(colourword(settings.edgecolour)) {}
+
+    void face(std::size_t i) const {
+        if (i < mesh_.triangles.size()) {
+            const triangle &t = mesh_.triangles[i];
+            drawface(engine_, world_, t, colourof(mesh_.trianglecolours, i), showsxy_,
+                     !facesviewer(points_, t));
+        }
+    }
+
+    void outline(std::size_t i, double lift) const {
+        if (i < mesh_.triangles.size()) {
+            const unsigned long colour =
+                settings_.style == drawstyle::both ? edge_ : colourof(mesh_.trianglecolours, i);
+            drawoutline(engine_, world_, mesh_.triangles[i], colour, lift);
+        }
+    }
+
+    // A line or a point of the mesh.
+    void other(std::size_t i) const {
+        const std::size_t triangles = mesh_.triangles.size();
+        const std::size_t firstpoint = triangles + mesh_.lines.size();
+        if (i < triangles) {
+            return;
+        }
+        if (i < firstpoint) {
+            drawline(engine_, world_, mesh_.lines[i - triangles],
+                     colourof(mesh_.linecolours, i - triangles), lift_);
+        } else {
+            drawpoint(engine_, world_, mesh_.points[i - firstpoint],
+                      colourof(mesh_.pointcolours, i - firstpoint), lift_, depthtested_);
+        }
+    }
+
+  private:
+    // Each element in the file's own colour, unless the caller gave one or
+    // the element has none.
+    unsigned long colourof(const std::vector<std::uint32_t> &own, std::size_t i) const {
+        if (settings_.colourgiven || own.empty() || own[i] == nocolour) {
+            return given_;
+        }
+        return own[i] & 0xffffffU; // 24-bit: the fourth byte marks pixels not drawn on
+    }
+
+    trel::engine &engine_;
+    const mesh &mesh_;
+    const std::vector<screenpoint> &points_;
+    const drawsettings &settings_;
+    bool showsxy_;
+    bool depthtested_;
+    double lift_;
+    std::vector<quim::point> world_;
+    unsigned long given_;
+    unsigned long edge_;
+};
+
+// engine3d's depth plane as the depth picture reads it. clear() fills the
+// plane with trel::fardepth; anything above was drawn.
+struct depthplane {
+    const std::int16_t *zbuf;
+    int stride;
+    int width;
+    int height;
+
+    int at(int row, int column) const {
+        return static_cast<int>(zbuf[static_cast<std::size_t>(row) * stride + column]);
+    }
+
+    // Writes the grey of every depth, row by row, to `to`: `grey` of a drawn
+    // depth, 0 for the background; one byte each, or two high byte first.
+    template <class Grey> void put(std::uint8_t *to, bool sixteen, const Grey &grey) const {
+        for (int row = 0; row < height; ++row) {
+            for (int column = 0; column < width; ++column) {
+                const int d = at(row, column);
+                const int g = d > trel::fardepth ? grey(d) : 0;
+                if (sixteen) {
+                    *to++ = static_cast<std::uint8_t>(g >> 8);
+                }
+                *to++ = static_cast<std::uint8_t>(g);
+            }
+        }
+    }
+};
+
+// The greys drawn depths may take, farthest to nearest.
+struct greyrange {
+    int darkest;
+    int brightest;
+};
+
+// A fixed mapping: a depth d is d / unit mesh units in front of the centre;
+// its place between far (0) and near (1) is d * slope + offset, held to 0..1.
+class mappedgrey {
+  public:
+    mappedgrey(const depthmapping &m, greyrange greys)
+        : slope_(1.0 / (m.unit * (m.near - m.far))), offset_(-m.far / (m.near - m.far)),
+          darkest_(greys.darkest), greys_(greys.brightest - greys.darkest) {}
+
+    int operator()(int d) const {
+        double place = d * slope_ + offset_;
+        if (!(place >= 0.0)) { // also a NaN
+            place = 0.0;
+        } else if (place > 1.0) {
+            place = 1.0;
+        }
+        return darkest_ + static_cast<int>(std::lround(place * greys_));
+    }
+
+  private:
+    double slope_;
+    double offset_;
+    int darkest_;
+    double greys_;
+};
+
+// The picture's own drawn depths stretched over the darkest drawn grey
+// (farthest) to the brightest (nearest); a picture at one depth is all
+// nearest.
+class stretchedgrey {
+  public:
+    stretchedgrey(const depthplane &plane, greyrange greys)
+        : darkest_(greys.darkest), greys_(greys.brightest - greys.darkest) {
+        int nearest = trel::fardepth;
+        int farthest = 32767;
+        for (int row = 0; row < plane.height; ++row) {
+            for (int column = 0; column < plane.width; ++column) {
+                const int d = plane.at(row, column);
+                if (d > trel::fardepth) {
+                    nearest = std::max(nearest, d);
+                    farthest = std::min(farthest, d);
+                }
+            }
+        }
+        if (nearest == farthest) {
+            --farthest;
+        }
+        farthest_ = farthest;
+        span_ = nearest - farthest;
+    }
+
+    int operator()(int d) const {
+        return darkest_ + static_cast<int>((d - farthest_) * greys_ / span_);
+    }
+
+  private:
+    int darkest_;
+    long long greys_;
+    int farthest_ = 0;
+    long long span_ = 1;
+};
+
 } // namespace
 
 double depthsqueeze(const std::vector<screenpoint> &points) {
@@ -240,75 +402,34 @@ trel::engine &canvas::base() {
 void canvas::draw(const mesh &m, const std::vector<screenpoint> &points,
                   const drawsettings &settings) {
     const bool depthtested = kind_ == enginekind::engine3d;
-    const bool showsxy = kind_ == enginekind::engine2dxy;
-    const bool faces = settings.style != drawstyle::wire;
-    const bool outlines = settings.style != drawstyle::solid;
-    const unsigned long given = colourword(settings.colour);
-    const unsigned long edge = colourword(settings.edgecolour);
-    // Each element in the file's own colour, unless the command line gave one
-    // or the element has none.
-    const auto colourof = [&](const std::vector<std::uint32_t> &own,
-                              std::size_t i) -> unsigned long {
-        if (settings.colourgiven || own.empty() || own[i] == nocolour) {
-            return given;
-        }
-        return own[i] & 0xffffffU; // 24-bit: the fourth byte marks pixels not drawn on
-    };
-    const auto outlinecolour = [&](std::size_t i) {
-        return settings.style == drawstyle::both ? edge : colourof(m.trianglecolours, i);
-    };
-    // Lines and points lying on a face show on the 3d engine, as outlines do.
-    const double lift = depthtested ? outlinelift : 0.0;
-
     trel::engine &engine = base();
-    const std::vector<quim::point> world = worldpoints(points, originof(engine_), showsxy);
-    const std::vector<std::size_t> order = drawingorder(m, points, faces, depthtested);
-    const std::size_t triangles = m.triangles.size();
-    const std::size_t firstpoint = triangles + m.lines.size();
-    const auto drawother = [&](std::size_t i) {
-        if (i < firstpoint) {
-            drawline(engine, world, m.lines[i - triangles], colourof(m.linecolours, i - triangles),
-                     lift);
-        } else {
-            drawpoint(engine, world, m.points[i - firstpoint],
-                      colourof(m.pointcolours, i - firstpoint), lift, depthtested);
-        }
-    };
-    const auto face = [&](std::size_t i) {
-        const triangle &t = m.triangles[i];
-        drawface(engine, world, t, colourof(m.trianglecolours, i), showsxy,
-                 !facesviewer(points, t));
-    };
+    const painter paint(engine, m, points, settings, originof(engine_), kind_);
+    const std::vector<std::size_t> order =
+        drawingorder(m, points, settings.style != drawstyle::wire, depthtested);
     engine.clear(clearword(settings, depthtested));
-    if (faces && outlines && depthtested) {
+    if (settings.style == drawstyle::both && depthtested) {
         // On the 3d engine the outlines in style both go after all faces,
         // lifted towards the viewer.
         for (const std::size_t i : order) {
-            if (i < triangles) {
-                face(i);
-            }
+            paint.face(i);
         }
         for (const std::size_t i : order) {
-            if (i < triangles) {
-                drawoutline(engine, world, m.triangles[i], outlinecolour(i), outlinelift);
-            } else {
-                drawother(i);
-            }
+            paint.outline(i, outlinelift);
+            paint.other(i);
         }
         return;
     }
     // Elsewhere each outline follows its own face.
+    const bool faces = settings.style != drawstyle::wire;
+    const bool outlines = settings.style != drawstyle::solid;
     for (const std::size_t i : order) {
-        if (i >= triangles) {
-            drawother(i);
-            continue;
-        }
         if (faces) {
-            face(i);
+            paint.face(i);
         }
         if (outlines) {
-            drawoutline(engine, world, m.triangles[i], outlinecolour(i), 0.0);
+            paint.outline(i, 0.0);
         }
+        paint.other(i);
     }
 }
 
@@ -362,67 +483,12 @@ image canvas::depth(const depthmapping *mapping, bool sixteen) const {
     if (engine == nullptr) {
         return out;
     }
-    const int darkest = sixteen ? darkest16 : darkest8;
-    const int brightest = sixteen ? brightest16 : brightest8;
-    // clear() fills the plane with trel::fardepth; anything above was drawn.
-    const std::int16_t *zbuf = engine->zbuf;
-    const auto at = [zbuf, this](int row, int column) {
-        return static_cast<int>(zbuf[static_cast<std::size_t>(row) * stride_ + column]);
-    };
-    std::uint8_t *to = out.bytes.data();
-    const auto put = [&to, sixteen](int grey) {
-        if (sixteen) {
-            *to++ = static_cast<std::uint8_t>(grey >> 8);
-        }
-        *to++ = static_cast<std::uint8_t>(grey);
-    };
+    const depthplane plane{engine->zbuf, stride_, width_, height_};
+    const greyrange greys{sixteen ? darkest16 : darkest8, sixteen ? brightest16 : brightest8};
     if (mapping != nullptr) {
-        // A depth d is d / unit mesh units in front of the centre; its place
-        // between far (0) and near (1) is d * slope + offset, held to 0..1.
-        const double slope = 1.0 / (mapping->unit * (mapping->near - mapping->far));
-        const double offset = -mapping->far / (mapping->near - mapping->far);
-        const double greys = brightest - darkest;
-        for (int row = 0; row < height_; ++row) {
-            for (int column = 0; column < width_; ++column) {
-                const int d = at(row, column);
-                if (d <= trel::fardepth) {
-                    put(0);
-                    continue;
-                }
-                double place = d * slope + offset;
-                if (!(place >= 0.0)) { // also a NaN
-                    place = 0.0;
-                } else if (place > 1.0) {
-                    place = 1.0;
-                }
-                put(darkest + static_cast<int>(std::lround(place * greys)));
-            }
-        }
-        return out;
-    }
-    int nearest = trel::fardepth;
-    int farthest = 32767;
-    for (int row = 0; row < height_; ++row) {
-        for (int column = 0; column < width_; ++column) {
-            const int d = at(row, column);
-            if (d > trel::fardepth) {
-                nearest = std::max(nearest, d);
-                farthest = std::min(farthest, d);
-            }
-        }
-    }
-    // The drawn depths are stretched over the darkest drawn grey (farthest)
-    // to the brightest (nearest); a picture at one depth is all nearest.
-    if (nearest == farthest) {
-        --farthest;
-    }
-    const long long span = nearest - farthest;
-    const long long greys = brightest - darkest;
-    for (int row = 0; row < height_; ++row) {
-        for (int column = 0; column < width_; ++column) {
-            const int d = at(row, column);
-            put(d > trel::fardepth ? darkest + static_cast<int>((d - farthest) * greys / span) : 0);
-        }
+        plane.put(out.bytes.data(), sixteen, mappedgrey(*mapping, greys));
+    } else {
+        plane.put(out.bytes.data(), sixteen, stretchedgrey(plane, greys));
     }
     return out;
 }

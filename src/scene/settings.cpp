@@ -4,8 +4,10 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <locale>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string_view>
 #include <utility>
 
@@ -32,12 +34,18 @@ std::optional<long long> wholenumber(std::string_view text) {
     return value;
 }
 
-// The whole of `text` as a finite double, or nothing.
+// The whole of `text` as a finite double, or nothing: a decimal number in
+// the C locale's spelling, without leading blanks or sign plus.
 std::optional<double> finitenumber(std::string_view text) {
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text.front())) != 0 ||
+        text.front() == '+') {
+        return std::nullopt;
+    }
+    std::istringstream in{std::string(text)};
+    in.imbue(std::locale::classic());
     double value = 0.0;
-    const char *end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value)) {
+    in >> value;
+    if (in.fail() || in.peek() != std::char_traits<char>::eof() || !std::isfinite(value)) {
         return std::nullopt;
     }
     return value;
