@@ -21,8 +21,8 @@ int main(int argc, char **argv) {
     std::ifstream in(argv[1], std::ios::binary);
     std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::vector<quim::point> corners(bytes.size() / sizeof(quim::point));
-    std::copy(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(corners.size() *
-                                                                         sizeof(quim::point)),
+    std::copy(bytes.begin(),
+              bytes.begin() + static_cast<std::ptrdiff_t>(corners.size() * sizeof(quim::point)),
               reinterpret_cast<char *>(corners.data()));
     const int rounds = std::max(1, std::atoi(argv[2]));
     trel::engine3d e(640, 480, nullptr);

@@ -69,10 +69,9 @@ py::array checked(py::handle value, const char *arg, const std::vector<py::ssize
                   const char *expected, bool writable, bool convert) {
     if (!py::isinstance<py::array>(value)) {
         if (!convert) {
-            throw py::type_error(std::string(arg) + " must be a numpy.ndarray (" + expected +
-                                 "), got " +
-                                 py::str(py::type::handle_of(value).attr("__name__"))
-                                     .cast<std::string>());
+            throw py::type_error(
+                std::string(arg) + " must be a numpy.ndarray (" + expected + "), got " +
+                py::str(py::type::handle_of(value).attr("__name__")).cast<std::string>());
         }
         py::array converted = py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(
             py::reinterpret_borrow<py::object>(value));
@@ -142,12 +141,10 @@ template <class E> std::shared_mutex &classstatics() {
 template <class E> class pyengine {
   public:
     pyengine(int width, int height, py::object buffer) : columns_(width) {
-        if (width < 0 || height < 0 || width > trel::largestside ||
-            height > trel::largestside) {
+        if (width < 0 || height < 0 || width > trel::largestside || height > trel::largestside) {
             throw py::value_error(std::string("trel.") + traits<E>::name + " refuses the size " +
                                   std::to_string(width) + "x" + std::to_string(height) +
-                                  ": each side must be 0 to " +
-                                  std::to_string(trel::largestside));
+                                  ": each side must be 0 to " + std::to_string(trel::largestside));
         }
         const py::ssize_t stride = (width + 3) / 4 * 4;
         words_ = stride * height * (traits<E>::depth ? 3 : 2) / 2;
@@ -159,8 +156,8 @@ template <class E> class pyengine {
             expected << "a writable, C-contiguous uint32 array of " << words_ << " words ("
                      << (traits<E>::depth ? "6" : "4") << " bytes a pixel, " << stride
                      << " pixels a row for width " << width << ")";
-            block_ = checked<std::uint32_t>(buffer, "buffer", {}, expected.str().c_str(), true,
-                                            false);
+            block_ =
+                checked<std::uint32_t>(buffer, "buffer", {}, expected.str().c_str(), true, false);
             if (block_.size() != words_) {
                 throw py::value_error("buffer must be " + expected.str() + "; it holds " +
                                       std::to_string(block_.size()));
@@ -181,9 +178,9 @@ template <class E> class pyengine {
     std::mutex &drawing() { return drawing_; }
 
     py::array pixels() {
-        return py::array_t<std::uint32_t>({py::ssize_t{engine_->ysize}, py::ssize_t{engine_->xsize}},
-                                          static_cast<std::uint32_t *>(block_.mutable_data()),
-                                          block_);
+        return py::array_t<std::uint32_t>(
+            {py::ssize_t{engine_->ysize}, py::ssize_t{engine_->xsize}},
+            static_cast<std::uint32_t *>(block_.mutable_data()), block_);
     }
 
     py::object depth() {
@@ -247,9 +244,10 @@ template <class E, class F> void drawingreleased(pyengine<E> &pe, F &&draw) {
     drawing(pe, std::forward<F>(draw));
 }
 
-template <class E> void bindengine(py::module_ &m, const char *doc) {
+// The block: construction, the views of the pixels and depth, the sizes.
+template <class E> py::class_<pyengine<E>> bindblock(py::module_ &m, const char *doc) {
     using P = pyengine<E>;
-    py::class_<P>(m, traits<E>::name, doc)
+    return py::class_<P>(m, traits<E>::name, doc)
         .def(py::init<int, int, py::object>(), py::arg("width"), py::arg("height"),
              py::arg("buffer") = py::none(),
              "An engine of width x height pixels over `buffer` (a writable, C-contiguous "
@@ -264,124 +262,150 @@ template <class E> void bindengine(py::module_ &m, const char *doc) {
         .def("to_rgba", &P::torgba,
              "The picture as rows x columns x 4 uint8, red, green, blue, alpha.")
         .def_property_readonly("columns", &P::columns, "The width asked for.")
-        .def("width", [](P &p) { return p.engine().width(); }, "The stride: width rounded up to 4.")
+        .def(
+            "width", [](P &p) { return p.engine().width(); }, "The stride: width rounded up to 4.")
         .def("height", [](P &p) { return p.engine().height(); })
-        .def("has_depth", [](P &p) { return p.engine().depth(); },
-             "Whether the engine keeps a depth plane (trel.h's depth()).")
-        .def("clear",
-             [](P &p, unsigned long colour) {
-                 drawingreleased(p, [&](E &e) { e.clear(colour); });
-             },
-             py::arg("colour"))
+        .def(
+            "has_depth", [](P &p) { return p.engine().depth(); },
+            "Whether the engine keeps a depth plane (trel.h's depth()).");
+}
+
+// The operations of trel.h, one call each.
+template <class E> void bindoperations(py::class_<pyengine<E>> &c) {
+    using P = pyengine<E>;
+    c.def(
+         "clear",
+         [](P &p, unsigned long colour) { drawingreleased(p, [&](E &e) { e.clear(colour); }); },
+         py::arg("colour"))
         .def("begin", [](P &p) { drawing(p, [](E &e) { e.begin(); }); })
         .def("end", [](P &p) { drawing(p, [](E &e) { e.end(); }); })
-        .def("dot",
-             [](P &p, const point3 &a, unsigned long colour) {
-                 drawing(p, [&](E &e) { e.dot(topoint(a), colour); });
-             },
-             py::arg("p"), py::arg("colour"))
-        .def("line",
-             [](P &p, const point3 &a, const point3 &b, unsigned long colour) {
-                 drawing(p, [&](E &e) { e.line(topoint(a), topoint(b), colour); });
-             },
-             py::arg("a"), py::arg("b"), py::arg("colour"), "One segment from a to b.")
-        .def("line",
-             [](P &p, py::handle pts, unsigned long colour) {
-                 py::array a = checked<double>(pts, "pts", {-1, 3}, "a (n, 3) float64 array",
-                                               false, true);
-                 const auto *q = static_cast<const quim::point *>(a.data());
-                 const auto n = static_cast<int>(std::min<py::ssize_t>(a.shape(0), INT32_MAX));
-                 static_assert(sizeof(quim::point) == 3 * sizeof(double));
-                 drawingreleased(p, [&](E &e) { e.line(q, n, colour); });
-             },
-             py::arg("pts"), py::arg("colour"),
-             "The polyline through the rows of pts, (n, 3) float64.")
-        .def("tri",
-             [](P &p, const point3 &a, const point3 &b, const point3 &c, unsigned long colour) {
-                 drawing(p, [&](E &e) { e.tri(topoint(a), topoint(b), topoint(c), colour); });
-             },
-             py::arg("a"), py::arg("b"), py::arg("c"), py::arg("colour"),
-             "One filled triangle.")
-        .def("tri",
-             [](P &p, const point3 &a, const point3 &b, py::handle pts, unsigned long colour) {
-                 py::array q = checked<double>(pts, "pts", {-1, 3}, "a (n, 3) float64 array",
-                                               false, true);
-                 const auto n = static_cast<int>(std::min<py::ssize_t>(q.shape(0), INT32_MAX));
-                 drawing(p, [&](E &e) {
-                     e.tri(topoint(a), topoint(b), static_cast<const quim::point *>(q.data()), n,
-                           colour);
-                 });
-             },
-             py::arg("a"), py::arg("b"), py::arg("pts"), py::arg("colour"),
-             "Reserved form: draws nothing.")
-        .def("tri",
-             [](P &p, const point3 &a, py::handle pts, unsigned long colour) {
-                 py::array q = checked<double>(pts, "pts", {-1, 3}, "a (n, 3) float64 array",
-                                               false, true);
-                 const auto n = static_cast<int>(std::min<py::ssize_t>(q.shape(0), INT32_MAX));
-                 drawing(p, [&](E &e) {
-                     e.tri(topoint(a), static_cast<const quim::point *>(q.data()), n, colour);
-                 });
-             },
-             py::arg("a"), py::arg("pts"), py::arg("colour"), "Reserved form: draws nothing.")
-        .def("text",
-             [](P &p, const point3 &a, std::optional<std::string> s, unsigned long colour) {
-                 drawing(p, [&](E &e) { e.text(topoint(a), s ? s->c_str() : nullptr, colour); });
-             },
-             py::arg("p"), py::arg("s"), py::arg("colour"), "Reserved: draws nothing.")
-        .def("triangles",
-             [](P &p, py::handle corners, py::handle colour) {
-                 py::array c = checked<double>(corners, "corners", {-1, 3, 3},
-                                               "an (N, 3, 3) float64 array", false, true);
-                 const colours col = colourarg(colour, c.shape(0));
-                 const auto *q = static_cast<const quim::point *>(c.data());
-                 const auto n = static_cast<std::size_t>(c.shape(0));
-                 drawingreleased(p, [&](E &e) {
-                     for (std::size_t i = 0; i < n; ++i, q += 3) {
-                         e.tri(q[0], q[1], q[2], col[i]);
-                     }
-                 });
-             },
-             py::arg("corners"), py::arg("colours"),
-             "N triangles, (N, 3, 3) float64 corners, in order; one colour or (N,) uint32.")
-        .def("lines",
-             [](P &p, py::handle ends, py::handle colour) {
-                 py::array c = checked<double>(ends, "ends", {-1, 2, 3},
-                                               "an (N, 2, 3) float64 array", false, true);
-                 const colours col = colourarg(colour, c.shape(0));
-                 const auto *q = static_cast<const quim::point *>(c.data());
-                 const auto n = static_cast<std::size_t>(c.shape(0));
-                 drawingreleased(p, [&](E &e) {
-                     for (std::size_t i = 0; i < n; ++i, q += 2) {
-                         e.line(q[0], q[1], col[i]);
-                     }
-                 });
-             },
-             py::arg("ends"), py::arg("colours"),
-             "N segments, (N, 2, 3) float64 ends, in order; one colour or (N,) uint32.")
-        .def("dots",
-             [](P &p, py::handle points, py::handle colour) {
-                 py::array c = checked<double>(points, "points", {-1, 3},
-                                               "an (N, 3) float64 array", false, true);
-                 const colours col = colourarg(colour, c.shape(0));
-                 const auto *q = static_cast<const quim::point *>(c.data());
-                 const auto n = static_cast<std::size_t>(c.shape(0));
-                 drawingreleased(p, [&](E &e) {
-                     for (std::size_t i = 0; i < n; ++i) {
-                         e.dot(q[i], col[i]);
-                     }
-                 });
-             },
-             py::arg("points"), py::arg("colours"),
-             "N dots, (N, 3) float64 points; one colour or (N,) uint32.")
-        .def_property_readonly_static(
-            "origin",
-            [](py::object) {
-                std::shared_lock lock(classstatics<E>());
-                return py::make_tuple(E::orgx, E::orgy);
+        .def(
+            "dot",
+            [](P &p, const point3 &a, unsigned long colour) {
+                drawing(p, [&](E &e) { e.dot(topoint(a), colour); });
             },
-            "The class's screen position of the world origin (orgx, orgy), set by the newest "
-            "engine of the class.");
+            py::arg("p"), py::arg("colour"))
+        .def(
+            "line",
+            [](P &p, const point3 &a, const point3 &b, unsigned long colour) {
+                drawing(p, [&](E &e) { e.line(topoint(a), topoint(b), colour); });
+            },
+            py::arg("a"), py::arg("b"), py::arg("colour"), "One segment from a to b.")
+        .def(
+            "line",
+            [](P &p, py::handle pts, unsigned long colour) {
+                py::array a =
+                    checked<double>(pts, "pts", {-1, 3}, "a (n, 3) float64 array", false, true);
+                const auto *q = static_cast<const quim::point *>(a.data());
+                const auto n = static_cast<int>(std::min<py::ssize_t>(a.shape(0), INT32_MAX));
+                static_assert(sizeof(quim::point) == 3 * sizeof(double));
+                drawingreleased(p, [&](E &e) { e.line(q, n, colour); });
+            },
+            py::arg("pts"), py::arg("colour"),
+            "The polyline through the rows of pts, (n, 3) float64.")
+        .def(
+            "tri",
+            [](P &p, const point3 &a, const point3 &b, const point3 &c, unsigned long colour) {
+                drawing(p, [&](E &e) { e.tri(topoint(a), topoint(b), topoint(c), colour); });
+            },
+            py::arg("a"), py::arg("b"), py::arg("c"), py::arg("colour"), "One filled triangle.")
+        .def(
+            "tri",
+            [](P &p, const point3 &a, const point3 &b, py::handle pts, unsigned long colour) {
+                py::array q =
+                    checked<double>(pts, "pts", {-1, 3}, "a (n, 3) float64 array", false, true);
+                const auto n = static_cast<int>(std::min<py::ssize_t>(q.shape(0), INT32_MAX));
+                drawing(p, [&](E &e) {
+                    e.tri(topoint(a), topoint(b), static_cast<const quim::point *>(q.data()), n,
+                          colour);
+                });
+            },
+            py::arg("a"), py::arg("b"), py::arg("pts"), py::arg("colour"),
+            "Reserved form: draws nothing.")
+        .def(
+            "tri",
+            [](P &p, const point3 &a, py::handle pts, unsigned long colour) {
+                py::array q =
+                    checked<double>(pts, "pts", {-1, 3}, "a (n, 3) float64 array", false, true);
+                const auto n = static_cast<int>(std::min<py::ssize_t>(q.shape(0), INT32_MAX));
+                drawing(p, [&](E &e) {
+                    e.tri(topoint(a), static_cast<const quim::point *>(q.data()), n, colour);
+                });
+            },
+            py::arg("a"), py::arg("pts"), py::arg("colour"), "Reserved form: draws nothing.")
+        .def(
+            "text",
+            [](P &p, const point3 &a, std::optional<std::string> s, unsigned long colour) {
+                drawing(p, [&](E &e) { e.text(topoint(a), s ? s->c_str() : nullptr, colour); });
+            },
+            py::arg("p"), py::arg("s"), py::arg("colour"), "Reserved: draws nothing.");
+}
+
+// Many triangles, segments or dots in one call, without the GIL.
+template <class E> void bindarraycalls(py::class_<pyengine<E>> &c) {
+    using P = pyengine<E>;
+    c.def(
+         "triangles",
+         [](P &p, py::handle corners, py::handle colour) {
+             py::array c = checked<double>(corners, "corners", {-1, 3, 3},
+                                           "an (N, 3, 3) float64 array", false, true);
+             const colours col = colourarg(colour, c.shape(0));
+             const auto *q = static_cast<const quim::point *>(c.data());
+             const auto n = static_cast<std::size_t>(c.shape(0));
+             drawingreleased(p, [&](E &e) {
+                 for (std::size_t i = 0; i < n; ++i, q += 3) {
+                     e.tri(q[0], q[1], q[2], col[i]);
+                 }
+             });
+         },
+         py::arg("corners"), py::arg("colours"),
+         "N triangles, (N, 3, 3) float64 corners, in order; one colour or (N,) uint32.")
+        .def(
+            "lines",
+            [](P &p, py::handle ends, py::handle colour) {
+                py::array c = checked<double>(ends, "ends", {-1, 2, 3},
+                                              "an (N, 2, 3) float64 array", false, true);
+                const colours col = colourarg(colour, c.shape(0));
+                const auto *q = static_cast<const quim::point *>(c.data());
+                const auto n = static_cast<std::size_t>(c.shape(0));
+                drawingreleased(p, [&](E &e) {
+                    for (std::size_t i = 0; i < n; ++i, q += 2) {
+                        e.line(q[0], q[1], col[i]);
+                    }
+                });
+            },
+            py::arg("ends"), py::arg("colours"),
+            "N segments, (N, 2, 3) float64 ends, in order; one colour or (N,) uint32.")
+        .def(
+            "dots",
+            [](P &p, py::handle points, py::handle colour) {
+                py::array c = checked<double>(points, "points", {-1, 3}, "an (N, 3) float64 array",
+                                              false, true);
+                const colours col = colourarg(colour, c.shape(0));
+                const auto *q = static_cast<const quim::point *>(c.data());
+                const auto n = static_cast<std::size_t>(c.shape(0));
+                drawingreleased(p, [&](E &e) {
+                    for (std::size_t i = 0; i < n; ++i) {
+                        e.dot(q[i], col[i]);
+                    }
+                });
+            },
+            py::arg("points"), py::arg("colours"),
+            "N dots, (N, 3) float64 points; one colour or (N,) uint32.");
+}
+
+template <class E> void bindengine(py::module_ &m, const char *doc) {
+    py::class_<pyengine<E>> c = bindblock<E>(m, doc);
+    bindoperations<E>(c);
+    bindarraycalls<E>(c);
+    c.def_property_readonly_static(
+        "origin",
+        [](py::object) {
+            std::shared_lock lock(classstatics<E>());
+            return py::make_tuple(E::orgx, E::orgy);
+        },
+        "The class's screen position of the world origin (orgx, orgy), set by the newest "
+        "engine of the class.");
 }
 
 } // namespace

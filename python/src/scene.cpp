@@ -60,8 +60,9 @@ struct settings {
 
 settings makesettings(int width, int height, py::handle view, const std::string &engine,
                       const std::string &style, const std::optional<std::string> &colour,
-                      const std::optional<std::string> &background, bool transparent, const std::string &up,
-                      double margin, const std::optional<std::string> &edge) {
+                      const std::optional<std::string> &background, bool transparent,
+                      const std::string &up, double margin,
+                      const std::optional<std::string> &edge) {
     settings s;
     if (width < 1 || height < 1 || width > trel::largestside || height > trel::largestside) {
         throw py::value_error("size must be (width, height), each 1 to " +
@@ -219,8 +220,8 @@ scene::image drawn(const scene::mesh &m, const settings &s,
 }
 
 py::array_t<std::uint8_t> opaque(const settings &s) {
-    py::array_t<std::uint8_t> out({py::ssize_t{s.draw.height}, py::ssize_t{s.draw.width},
-                                   py::ssize_t{4}});
+    py::array_t<std::uint8_t> out(
+        {py::ssize_t{s.draw.height}, py::ssize_t{s.draw.width}, py::ssize_t{4}});
     std::memset(out.mutable_data(), 0xFF, static_cast<std::size_t>(out.size()));
     return out;
 }
@@ -325,8 +326,8 @@ meshptr frommarrays(py::array_t<double, py::array::c_style> vertices,
     m->triangles.resize(t);
     for (std::size_t i = 0; i < 3 * t; ++i) {
         if (f[i] < 0 || static_cast<std::uint64_t>(f[i]) >= n) {
-            throw py::value_error("faces refers to vertex " + std::to_string(f[i]) + "; there are " +
-                                  std::to_string(n));
+            throw py::value_error("faces refers to vertex " + std::to_string(f[i]) +
+                                  "; there are " + std::to_string(n));
         }
         m->triangles[i / 3][i % 3] = static_cast<std::uint32_t>(f[i]);
     }
@@ -338,9 +339,8 @@ meshptr frommarrays(py::array_t<double, py::array::c_style> vertices,
     return m;
 }
 
-} // namespace
-
-void bindscene(py::module_ &m) {
+// trel.LoadError, meshes from arrays and from files.
+void bindmeshes(py::module_ &m) {
     py::register_exception_translator([](std::exception_ptr p) {
         try {
             if (p) {
@@ -357,8 +357,8 @@ void bindscene(py::module_ &m) {
                                [](const scene::mesh &x) { return copied<double, 3>(x.vertices); })
         .def_property_readonly(
             "faces", [](const scene::mesh &x) { return copied<std::uint32_t, 3>(x.triangles); })
-        .def_property_readonly("lines",
-                               [](const scene::mesh &x) { return copied<std::uint32_t, 2>(x.lines); })
+        .def_property_readonly(
+            "lines", [](const scene::mesh &x) { return copied<std::uint32_t, 2>(x.lines); })
         .def_property_readonly("points",
                                [](const scene::mesh &x) {
                                    py::array_t<std::uint32_t> out(
@@ -366,8 +366,8 @@ void bindscene(py::module_ &m) {
                                    std::copy(x.points.begin(), x.points.end(), out.mutable_data());
                                    return out;
                                })
-        .def_property_readonly(
-            "colours", [](const scene::mesh &x) { return colourwords(x.trianglecolours); })
+        .def_property_readonly("colours",
+                               [](const scene::mesh &x) { return colourwords(x.trianglecolours); })
         .def_property_readonly("zupfile", [](const scene::mesh &x) { return x.zupfile; });
 
     m.def("_mesh", &frommarrays, py::arg("vertices"), py::arg("faces"), py::arg("colours"),
@@ -401,14 +401,16 @@ void bindscene(py::module_ &m) {
             }
         },
         py::arg("data"), py::arg("hint"), py::arg("name"));
+}
 
+// Settings, pictures, PNG files and turntables.
+void bindpictures(py::module_ &m) {
     py::class_<settings>(m, "_Settings")
         .def(py::init(&makesettings), py::arg("width"), py::arg("height"), py::arg("view"),
              py::arg("engine"), py::arg("style"), py::arg("colour"), py::arg("background"),
              py::arg("transparent"), py::arg("up"), py::arg("margin"), py::arg("edge_colour"))
-        .def_property_readonly("size", [](const settings &s) {
-            return py::make_tuple(s.draw.width, s.draw.height);
-        });
+        .def_property_readonly(
+            "size", [](const settings &s) { return py::make_tuple(s.draw.width, s.draw.height); });
     m.def("_parsesize", [](const std::string &text) {
         int w = 0, h = 0;
         scene::parsesize(text, w, h);
@@ -421,14 +423,13 @@ void bindscene(py::module_ &m) {
     m.def("_render_png", [](const meshptr &mesh, const settings &s) {
         return render(mesh, s, output::png, std::nullopt);
     });
-    m.def("_render_depth",
-          [](const meshptr &mesh, const settings &s,
-             std::optional<std::pair<double, double>> range) {
-              if (s.draw.engine != scene::enginekind::engine3d) {
-                  throw py::value_error("render_depth draws with engine '3d' only");
-              }
-              return render(mesh, s, output::depth, range);
-          });
+    m.def("_render_depth", [](const meshptr &mesh, const settings &s,
+                              std::optional<std::pair<double, double>> range) {
+        if (s.draw.engine != scene::enginekind::engine3d) {
+            throw py::value_error("render_depth draws with engine '3d' only");
+        }
+        return render(mesh, s, output::depth, range);
+    });
     m.def("_png", [](py::array_t<std::uint8_t, py::array::c_style> pixels) {
         // An array of rows x columns (grey) or rows x columns x 3 or 4.
         scene::image im;
@@ -446,8 +447,8 @@ void bindscene(py::module_ &m) {
         if (grey.ndim() != 2) {
             throw py::value_error("a depth picture is rows x columns");
         }
-        scene::image im{static_cast<int>(grey.shape(1)), static_cast<int>(grey.shape(0)), 1, 16,
-                        {}};
+        scene::image im{
+            static_cast<int>(grey.shape(1)), static_cast<int>(grey.shape(0)), 1, 16, {}};
         im.bytes.resize(static_cast<std::size_t>(grey.size()) * 2);
         for (py::ssize_t i = 0; i < grey.size(); ++i) {
             im.bytes[2 * i] = static_cast<std::uint8_t>(grey.data()[i] >> 8);
@@ -461,6 +462,13 @@ void bindscene(py::module_ &m) {
              py::arg("frames"))
         .def("__len__", &turn::frames)
         .def("frame", &turn::frame, py::arg("k"));
+}
+
+} // namespace
+
+void bindscene(py::module_ &m) {
+    bindmeshes(m);
+    bindpictures(m);
 }
 
 } // namespace trelpy
