@@ -120,7 +120,8 @@ struct colours {
 colours colourarg(py::handle value, py::ssize_t n) {
     colours c;
     if (py::isinstance<py::int_>(value)) {
-        c.one = value.cast<unsigned long>();
+        // Only the low 32 bits of a colour count, as in C++.
+        c.one = static_cast<unsigned long>(PyLong_AsUnsignedLongLongMask(value.ptr()));
         return c;
     }
     py::array a = checked<std::uint32_t>(value, "colours", {n}, "one int or a (N,) uint32 array",
