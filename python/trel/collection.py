@@ -231,6 +231,14 @@ def render_all(paths, out_dir, client=None, *, report=None, workers=None, progre
     DIR/trel-report.csv; .json for JSON)."""
     from dask.distributed import as_completed
 
+    import trel
+
+    # Bad options are refused before anything is made, as trel-render refuses them.
+    trel._settings(**{k: v for k, v in options.items() if k not in ("max_memory", "timeout")})
+    if int(options.get("max_memory", 4096)) < 16:
+        raise ValueError(f"max_memory must be at least 16 (MiB); got {options['max_memory']}")
+    if not float(options.get("timeout", 30.0)) > 0:
+        raise ValueError(f"timeout must be above 0 seconds; got {options['timeout']}")
     paths = [None if p is None else os.fspath(p) for p in paths] or [None]
     out_dir = os.fspath(out_dir)
     os.makedirs(out_dir, exist_ok=True)
@@ -334,6 +342,9 @@ def main(argv=None):
     try:
         rows = render_all(args.meshes, args.out_dir, client, report=args.report,
                           workers=args.workers, progress=not args.no_progress, **options)
+    except (ValueError, TypeError) as e:
+        print(f"trel.collection: {e}", file=sys.stderr)
+        return 2
     finally:
         if client is not None:
             client.close()

@@ -81,6 +81,10 @@ def test_bad_meshes_are_reported_and_reruns_resume(tmp_path, client):
     again = collection.render_all(meshes, out, client, size=(64, 48), progress=False)
     assert [r["status"] for r in again] == ["skipped", "failed", "drawn", "skipped", "failed"]
 
+    with pytest.raises(ValueError, match="sideways"):  # refused before anything is drawn
+        collection.render_all(meshes, tmp_path / "none", client, view="sideways")
+    assert not (tmp_path / "none").exists()
+
 
 def test_command_line(tool, tmp_path):
     meshes = copies(tmp_path / "in", ["j.stl", "k.off"])
