@@ -123,6 +123,7 @@ def test_a_killed_worker_loses_nothing(tool, tmp_path, client):
     killer.start()
     rows = collection.render_all(meshes, out, client, size=(400, 300), progress=False)
     killer.join(timeout=60)
+    assert "pictures" in killed, "the run ended before a worker was killed"
     assert 4 <= killed["pictures"] < 60  # killed in the middle of the run
     assert [r["status"] for r in rows] == ["drawn"] * 60
     assert not [p for p in os.listdir(out) if p.startswith(".")]  # no temporary file left
