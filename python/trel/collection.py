@@ -223,12 +223,12 @@ def _local_client(workers):
 
 
 def render_all(paths, out_dir, client=None, *, report=None, workers=None, progress=True,
-               **options):
+               window=2000, **options):
     """Draws every mesh of `paths` into `out_dir` (made when missing) with
     trel.render's options, one task a mesh on `client` (a dask.distributed
     Client; None starts a local cluster of `workers` processes, one per core
-    by default). Returns the report's rows, also written to `report` (default
-    DIR/trel-report.csv; .json for JSON)."""
+    by default), at most `window` tasks at a time. Returns the report's rows,
+    also written to `report` (default DIR/trel-report.csv; .json for JSON)."""
     from dask.distributed import as_completed
 
     import trel
@@ -264,13 +264,26 @@ def render_all(paths, out_dir, client=None, *, report=None, workers=None, progre
         if todo:
             if client is None:
                 client, owned = _local_client(workers)
+            # A window of tasks in flight, topped up as they finish: a million
+            # meshes need neither a million futures nor a million tasks in the
+            # scheduler at once.
+            waiting = iter(todo)
             futures = {}
-            for i in todo:
-                f = client.submit(draw_one, meshes[i], outs[i], token, options, pure=False,
-                                  key=f"trel-{token}-{i}")
-                futures[f] = i
-            for f in as_completed(futures):
-                i = futures[f]
+            finished = as_completed()
+
+            def submit_next():
+                i = next(waiting, None)
+                if i is not None:
+                    f = client.submit(draw_one, meshes[i], outs[i], token, options, pure=False,
+                                      key=f"trel-{token}-{i}")
+                    futures[f] = i
+                    finished.add(f)
+
+            for _ in range(window):
+                submit_next()
+            for f in finished:
+                i = futures.pop(f)
+                submit_next()
                 try:
                     rows[i] = f.result()
                 except Exception as e:  # the task's worker died too often, say
