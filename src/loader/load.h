@@ -20,6 +20,13 @@ namespace trel::loader {
 // much as the parse itself; glibc reads its malloc settings only at start.
 void restartwithhugepages(char **argv);
 
+// The least address space, in MiB, a parse can be given: the parsing process
+// is a copy of the program, libraries and all, before it reads a byte, and
+// assimp's OBJ reader takes about 37 MiB more for any file. A one-triangle
+// OBJ loaded in 53-54 MiB when measured (trel-render, x86-64, glibc; every
+// other format within 16); the floor leaves room for other builds.
+inline constexpr std::uint64_t leastmemorymib = 64;
+
 // The limits a mesh file is parsed under.
 struct limits {
     std::uint64_t memorymib = 4096; // address space of the parsing process, in MiB
@@ -27,15 +34,19 @@ struct limits {
 };
 
 // Reads every mesh of the file's scene, each moved by its node's transform.
-// The file is parsed in a child process held to `limits`. Throws failure when
-// the file cannot be read, is not a mesh, declares more elements than its size
-// can hold, holds no triangles, holds a coordinate that is not a number or too
-// large, or when parsing it crashes or goes beyond a limit.
+// The file is parsed in a child process held to `limits`. Throws failure at
+// once for a memory limit below leastmemorymib and for a path that is not a
+// regular file (a FIFO, a device: a pipe into standard input cannot stand
+// for a mesh); and when the file cannot be read, is not a mesh, declares
+// more elements than its size can hold, is cut short, holds no triangles,
+// holds a coordinate that is not a number or too large, or when parsing it
+// crashes or goes beyond a limit. The mesh's zupfile follows the format the
+// file was read in, whatever its name.
 scene::mesh loadmesh(const std::string &path, const limits &limits);
 
 // A mesh file held in memory (`hint`: its extension, such as "obj"), parsed
 // in this process: for a file that is part of the program. `name` stands for
-// it in messages.
+// it in messages; the format read, not the name, sets zupfile.
 scene::mesh loadmemory(std::span<const unsigned char> bytes, const char *hint,
                        const std::string &name);
 
