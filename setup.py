@@ -3,6 +3,7 @@
 # target, and let CMake put the module and the libraries it needs into the
 # package folder. Every source file and compile flag comes from CMakeLists.txt.
 import os
+import re
 import subprocess
 import sys
 from pathlib import Path
@@ -51,4 +52,10 @@ class CMakeBuild(build_ext):
         return any((Path(d) / program).exists() for d in os.environ.get("PATH", "").split(":"))
 
 
-setup(ext_modules=[CMakeExtension("trel._trel")], cmdclass={"build_ext": CMakeBuild})
+def project_version():
+    """The version in CMakeLists.txt's project(), the one place it is written."""
+    text = (ROOT / "CMakeLists.txt").read_text()
+    return re.search(r"project\(trel VERSION ([0-9.]+)", text).group(1)
+
+
+setup(version=project_version(), ext_modules=[CMakeExtension("trel._trel")], cmdclass={"build_ext": CMakeBuild})

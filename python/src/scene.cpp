@@ -443,6 +443,11 @@ void bindpictures(py::module_ &m) {
         im.bytes.assign(pixels.data(), pixels.data() + pixels.size());
         return png(im);
     });
+    // Names compared as trel-render's batch compares them (bytes of the
+    // file system's encoding).
+    m.def("_foldcase", [](const py::bytes &name) {
+        return py::bytes(trel::encode::foldcase(std::string(name)));
+    });
     m.def("_png16", [](py::array_t<std::uint16_t, py::array::c_style> grey) {
         if (grey.ndim() != 2) {
             throw py::value_error("a depth picture is rows x columns");

@@ -30,6 +30,13 @@ REPORT_NAME = "trel-report.csv"
 # --- Names: as trel-render's batch gives them ------------------------------
 
 
+def _fold(name):
+    """`name` as case-insensitive file systems compare it: trel-render's own
+    Unicode simple case folding, on the name's bytes."""
+    from . import _trel
+    return _trel._foldcase(os.fsencode(name))
+
+
 def _identify(path):
     if not path:
         return None
@@ -81,16 +88,16 @@ def batch_names(paths, out_dir):
     preferred = [_stem(w) for w in whole]
     stems = {}
     for p in preferred:
-        stems[p.lower()] = stems.get(p.lower(), 0) + 1
+        stems[_fold(p)] = stems.get(_fold(p), 0) + 1
     names = {}
     for i in range(n):
-        if stems[preferred[i].lower()] > 1:
+        if stems[_fold(preferred[i])] > 1:
             preferred[i] = whole[i]
-        names[preferred[i].lower()] = names.get(preferred[i].lower(), 0) + 1
+        names[_fold(preferred[i])] = names.get(_fold(preferred[i]), 0) + 1
 
     inputs = {ident for ident in map(_identify, paths) if ident}
     written = set()
-    taken = {(p + ".png").lower() for p in preferred if names[p.lower()] == 1}
+    taken = {_fold(p + ".png") for p in preferred if names[_fold(p)] == 1}
 
     def usable(name):
         ident = _identify(os.path.join(out_dir, name))
@@ -99,22 +106,22 @@ def batch_names(paths, out_dir):
     outputs, shared = [], set()
     for i in range(n):
         name = preferred[i] + ".png"
-        unique = names[preferred[i].lower()] == 1
-        if not unique and preferred[i].lower() in shared:
+        unique = names[_fold(preferred[i])] == 1
+        if not unique and _fold(preferred[i]) in shared:
             name = ""
-        elif not unique and name.lower() in taken:
+        elif not unique and _fold(name) in taken:
             name = ""
         if not unique:
-            shared.add(preferred[i].lower())
+            shared.add(_fold(preferred[i]))
         if name and not usable(name):
             name = ""
         k = 2
         while not name:
             numbered = f"{preferred[i]}-{k}.png"
-            if numbered.lower() not in taken and usable(numbered):
+            if _fold(numbered) not in taken and usable(numbered):
                 name = numbered
             k += 1
-        taken.add(name.lower())
+        taken.add(_fold(name))
         path = os.path.join(out_dir, name)
         ident = _identify(path)
         if ident:

@@ -26,6 +26,13 @@ bool formatof(const std::string &path, format &out);
 // The extension a format's files carry, with its dot: ".png", ".webp".
 const char *extension(format f);
 
+// `name` under Unicode simple case folding, as case-insensitive file systems
+// (macOS, Windows, exFAT, Samba) compare names: two pictures whose names fold
+// alike would overwrite one another there. Covers the scripts file names are
+// mostly written in (Latin, Greek, Cyrillic, Armenian, Georgian and more); a
+// name that is not valid UTF-8 comes back unchanged, compared byte for byte.
+std::string foldcase(const std::string &name);
+
 // `picture` as a PNG file: as indices into a palette when it holds at most
 // 256 colours (which decodes to the same pixels), else as it is; rows
 // unfiltered, deflated at zlib's level 3.

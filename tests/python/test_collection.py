@@ -48,7 +48,9 @@ def listing(folder):
 
 # Names that meet: stems shared across formats, the same name in two folders,
 # names that differ in case, a name with two dots, the same file twice.
-NAMES = ["a.stl", "a.obj", "x/b.ply", "y/b.ply", "C.off", "c.3mf", "d.e.stl", "f.stl"]
+NAMES = ["a.stl", "a.obj", "x/b.ply", "y/b.ply", "C.off", "c.3mf", "d.e.stl", "f.stl",
+         # Names that fold alike only under Unicode's case folding.
+         "Σ.off", "ς.stl", "ẞ.obj", "ß.ply", "Ж.stl", "ж.obj"]
 
 
 def test_names_and_pictures_are_the_tools(tool, tmp_path, client):

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 
+#include "encode.h"
+
 namespace render {
 
 // `text` with the ASCII letters in lower case, as option words are compared.
@@ -16,10 +18,8 @@ std::string lowercase(std::string text);
 // A message on one line, whatever put line breaks in it.
 std::string oneline(std::string text);
 
-// `name` under Unicode simple case folding, as case-insensitive file systems
-// (macOS, Windows, exFAT, Samba) compare names: two names that fold alike are
-// one file there. A name that is not valid UTF-8 is kept byte for byte.
-std::string foldcase(const std::string &name);
+// Names folded for comparison: the encoders' foldcase.
+using trel::encode::foldcase;
 
 // Writes all of `text` to `fd`, going on after interruptions; false when the
 // descriptor refused it.
