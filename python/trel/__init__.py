@@ -6,6 +6,7 @@ meshes through the same code as trel-render, so a picture from Python is
 trel-render's picture. ``trel.collection`` draws collections on Dask.
 """
 import os
+import threading
 from importlib import resources
 
 import numpy as np
@@ -146,11 +147,18 @@ def load(path, max_memory=4096, timeout=30.0):
     process limited to `max_memory` MiB of address space and `timeout`
     seconds. Raises trel.LoadError (an OSError) with trel-render's one line."""
     path = os.fspath(path)
-    if int(max_memory) < 16:
-        raise ValueError(f"max_memory must be at least 16 (MiB); got {max_memory}")
+    if int(max_memory) < 64:
+        raise ValueError(f"max_memory must be at least 64 (MiB), what any parse needs; "
+                         f"got {max_memory}")
     if not float(timeout) > 0:
         raise ValueError(f"timeout must be above 0 seconds; got {timeout}")
-    return Mesh._wrap(_trel._load(path, int(max_memory), float(timeout)))
+    # The parse runs in a forked child; forks from several threads at once
+    # would each copy the others' half-done state, so they take turns.
+    with _load_lock:
+        return Mesh._wrap(_trel._load(path, int(max_memory), float(timeout)))
+
+
+_load_lock = threading.Lock()
 
 
 _bunny = None

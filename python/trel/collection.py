@@ -242,8 +242,8 @@ def render_all(paths, out_dir, client=None, *, report=None, workers=None, progre
 
     # Bad options are refused before anything is made, as trel-render refuses them.
     trel._settings(**{k: v for k, v in options.items() if k not in ("max_memory", "timeout")})
-    if int(options.get("max_memory", 4096)) < 16:
-        raise ValueError(f"max_memory must be at least 16 (MiB); got {options['max_memory']}")
+    if int(options.get("max_memory", 4096)) < 64:
+        raise ValueError(f"max_memory must be at least 64 (MiB); got {options['max_memory']}")
     if not float(options.get("timeout", 30.0)) > 0:
         raise ValueError(f"timeout must be above 0 seconds; got {options['timeout']}")
     paths = [None if p is None else os.fspath(p) for p in paths] or [None]
