@@ -88,11 +88,10 @@ class partition {
 // the lower corner; each group is sorted, so that the half-edges of one edge
 // lie side by side. Time and memory grow with the mesh (a few bytes an edge),
 // unlike a map keyed by edge. Degenerate triangles share no edge.
-void joinparts(const mesh &m, partition &parts) {
+std::vector<std::uint64_t> edgegroups(const mesh &m, partition &parts,
+                                      std::vector<std::uint32_t> &start) {
     const std::vector<triangle> &t = m.triangles;
-    const std::size_t count = m.vertices.size();
-
-    std::vector<std::uint32_t> start(count + 2, 0);
+    start.assign(m.vertices.size() + 2, 0);
     for (std::uint32_t i = 0; i < t.size(); ++i) {
         const triangle &f = t[i];
         if (degenerate(f)) {
@@ -121,43 +120,61 @@ void joinparts(const mesh &m, partition &parts) {
             }
         }
     }
+    return byedge;
+}
 
+// Sorts one vertex's group. Groups are small (about three half-edges on
+// average in a closed mesh): insertion sort beats the general one there.
+void sortgroup(std::vector<std::uint64_t>::iterator first,
+               std::vector<std::uint64_t>::iterator last) {
+    if (last - first > 16) {
+        std::sort(first, last);
+        return;
+    }
+    for (auto i = first + 1; i < last; ++i) {
+        const std::uint64_t key = *i;
+        auto j = i;
+        for (; j != first && *(j - 1) > key; --j) {
+            *j = *(j - 1);
+        }
+        *j = key;
+    }
+}
+
+// Joins the triangles along each edge of one sorted group: an edge with
+// exactly two half-edges joins their triangles; any other leaves them open.
+void joingroup(std::vector<std::uint64_t>::const_iterator first,
+               std::vector<std::uint64_t>::const_iterator last, partition &parts) {
     const auto other = [](std::uint64_t key) { return static_cast<std::uint32_t>(key >> 32); };
     const auto face = [](std::uint64_t key) { return (static_cast<std::uint32_t>(key) >> 1) / 3; };
-    for (std::size_t a = 0; a < count; ++a) {
+    for (auto run = first; run != last;) {
+        auto end = run + 1;
+        while (end != last && other(*end) == other(*run)) {
+            ++end;
+        }
+        if (end - run == 2) {
+            // Two triangles running along their edge the same way wind
+            // opposite ways round: one is to be turned.
+            const auto same = static_cast<std::uint8_t>((run[0] & 1) == (run[1] & 1) ? 1 : 0);
+            parts.join(face(run[0]), face(run[1]), same);
+        } else {
+            for (auto h = run; h != end; ++h) {
+                parts.mark(face(*h), open);
+            }
+        }
+        run = end;
+    }
+}
+
+// Joins every pair of triangles that share an edge into one part.
+void joinparts(const mesh &m, partition &parts) {
+    std::vector<std::uint32_t> start;
+    std::vector<std::uint64_t> byedge = edgegroups(m, parts, start);
+    for (std::size_t a = 0; a < m.vertices.size(); ++a) {
         const auto first = byedge.begin() + static_cast<std::ptrdiff_t>(start[a]);
         const auto last = byedge.begin() + static_cast<std::ptrdiff_t>(start[a + 1]);
-        // Groups are small (about three half-edges on average in a closed
-        // mesh): insertion sort beats the general one there.
-        if (last - first <= 16) {
-            for (auto i = first + 1; i < last; ++i) {
-                const std::uint64_t key = *i;
-                auto j = i;
-                for (; j != first && *(j - 1) > key; --j) {
-                    *j = *(j - 1);
-                }
-                *j = key;
-            }
-        } else {
-            std::sort(first, last);
-        }
-        for (auto run = first; run != last;) {
-            auto end = run + 1;
-            while (end != last && other(*end) == other(*run)) {
-                ++end;
-            }
-            if (end - run == 2) {
-                // Two triangles running along their edge the same way wind
-                // opposite ways round: one is to be turned.
-                const auto same = static_cast<std::uint8_t>((run[0] & 1) == (run[1] & 1) ? 1 : 0);
-                parts.join(face(run[0]), face(run[1]), same);
-            } else {
-                for (auto h = run; h != end; ++h) {
-                    parts.mark(face(*h), open);
-                }
-            }
-            run = end;
-        }
+        sortgroup(first, last);
+        joingroup(first, last, parts);
     }
 }
 
@@ -170,6 +187,55 @@ double volume(const vec3 &o, const vec3 &a, const vec3 &b, const vec3 &c) {
     const vec3 w{c.x - o.x, c.y - o.y, c.z - o.z};
     return u.x * (v.y * w.z - v.z * w.y) - u.y * (v.x * w.z - v.z * w.x) +
            u.z * (v.x * w.y - v.y * w.x);
+}
+
+// Six times the volume each part encloses (at its root), positive when its
+// root winds counter-clockwise seen from outside; measured from the middle of
+// the mesh's box, which the order of the triangles and of their corners does
+// not move (and near the mesh, so that far-off coordinates lose less).
+std::vector<double> enclosedvolumes(const mesh &m, partition &parts) {
+    const std::vector<triangle> &t = m.triangles;
+    const vec3 o = bounds(m).centre();
+    std::vector<double> enclosed(t.size(), 0.0);
+    for (std::uint32_t f = 0; f < t.size(); ++f) {
+        const auto [root, turned] = parts.find(f);
+        const double v = volume(o, m.vertices[t[f][0]], m.vertices[t[f][1]], m.vertices[t[f][2]]);
+        enclosed[root] += turned != 0 ? -v : v;
+    }
+    return enclosed;
+}
+
+// A part is closed when no edge of it lies alone or crowded, no triangle
+// repeats a corner, its triangles can all be wound one way, and it encloses a
+// volume; it is then wound outward. An open part that can be wound one way is
+// wound as if it were closed: its faces are still lit from the side the
+// viewer sees, but a file and the same file wound the other way draw the same
+// picture (where a face and one turned away meet on the outline, the first
+// drawn stays). A one-sided part, or one without volume, is left as it is.
+void windparts(mesh &m, partition &parts, const std::vector<double> &enclosed) {
+    std::vector<triangle> &t = m.triangles;
+    const std::size_t faces = t.size();
+    std::vector<std::uint8_t> sealed(faces, 0);
+    std::size_t sealedcount = 0;
+    for (std::uint32_t f = 0; f < faces; ++f) {
+        const auto [root, turned] = parts.find(f);
+        const double v = enclosed[root];
+        if ((parts.flags(root) & disagree) != 0 || !(v != 0.0)) {
+            continue;
+        }
+        if ((turned ^ (v < 0.0 ? 1 : 0)) != 0) {
+            std::swap(t[f][1], t[f][2]);
+        }
+        if ((parts.flags(root) & open) == 0) {
+            sealed[f] = 1;
+            ++sealedcount;
+        }
+    }
+    if (sealedcount == faces) {
+        m.closed = true;
+    } else if (sealedcount > 0) {
+        m.sealed = std::move(sealed);
+    }
 }
 
 } // namespace
@@ -192,56 +258,7 @@ void orient(mesh &m) {
     }
     partition parts(faces);
     joinparts(m, parts);
-    std::vector<triangle> &t = m.triangles;
-
-    // Six times the volume each part encloses, positive when its root winds
-    // counter-clockwise seen from outside; measured from the middle of the
-    // mesh's box, which the order of the triangles and of their corners does
-    // not move (and near the mesh, so that far-off coordinates lose less).
-    constexpr double inf = std::numeric_limits<double>::infinity();
-    vec3 low{inf, inf, inf};
-    vec3 high{-inf, -inf, -inf};
-    for (const vec3 &v : m.vertices) {
-        low = {std::min(low.x, v.x), std::min(low.y, v.y), std::min(low.z, v.z)};
-        high = {std::max(high.x, v.x), std::max(high.y, v.y), std::max(high.z, v.z)};
-    }
-    const vec3 o{low.x / 2 + high.x / 2, low.y / 2 + high.y / 2, low.z / 2 + high.z / 2};
-    std::vector<double> enclosed(faces, 0.0);
-    for (std::uint32_t f = 0; f < faces; ++f) {
-        const auto [root, turned] = parts.find(f);
-        const double v = volume(o, m.vertices[t[f][0]], m.vertices[t[f][1]], m.vertices[t[f][2]]);
-        enclosed[root] += turned != 0 ? -v : v;
-    }
-
-    // A part is closed when no edge of it lies alone or crowded, no triangle
-    // repeats a corner, its triangles can all be wound one way, and it
-    // encloses a volume; it is then wound outward. An open part that can be
-    // wound one way is wound as if it were closed: its faces are still lit
-    // from the side the viewer sees, but a file and the same file wound the
-    // other way draw the same picture (where a face and one turned away meet
-    // on the outline, the first drawn stays). A one-sided part, or one
-    // without volume, is left as it is.
-    std::vector<std::uint8_t> sealed(faces, 0);
-    std::size_t sealedcount = 0;
-    for (std::uint32_t f = 0; f < faces; ++f) {
-        const auto [root, turned] = parts.find(f);
-        const double v = enclosed[root];
-        if ((parts.flags(root) & disagree) != 0 || !(v != 0.0)) {
-            continue;
-        }
-        if ((turned ^ (v < 0.0 ? 1 : 0)) != 0) {
-            std::swap(t[f][1], t[f][2]);
-        }
-        if ((parts.flags(root) & open) == 0) {
-            sealed[f] = 1;
-            ++sealedcount;
-        }
-    }
-    if (sealedcount == faces) {
-        m.closed = true;
-    } else if (sealedcount > 0) {
-        m.sealed = std::move(sealed);
-    }
+    windparts(m, parts, enclosedvolumes(m, parts));
 }
 
 } // namespace trel::scene
