@@ -271,7 +271,7 @@ template <class E> py::class_<pyengine<E>> bindblock(py::module_ &m, const char 
             "Whether the engine keeps a depth plane (trel.h's depth()).");
 }
 
-// The operations of trel.h, one call each.
+// The operations of trel.h that clear, dot and draw lines, one call each.
 template <class E> void bindoperations(py::class_<pyengine<E>> &c) {
     using P = pyengine<E>;
     c.def(
@@ -303,13 +303,18 @@ template <class E> void bindoperations(py::class_<pyengine<E>> &c) {
                 drawingreleased(p, [&](E &e) { e.line(q, n, colour); });
             },
             py::arg("pts"), py::arg("colour"),
-            "The polyline through the rows of pts, (n, 3) float64.")
-        .def(
-            "tri",
-            [](P &p, const point3 &a, const point3 &b, const point3 &c, unsigned long colour) {
-                drawing(p, [&](E &e) { e.tri(topoint(a), topoint(b), topoint(c), colour); });
-            },
-            py::arg("a"), py::arg("b"), py::arg("c"), py::arg("colour"), "One filled triangle.")
+            "The polyline through the rows of pts, (n, 3) float64.");
+}
+
+// The triangle operations, and the reserved forms that draw nothing.
+template <class E> void bindtriangles(py::class_<pyengine<E>> &c) {
+    using P = pyengine<E>;
+    c.def(
+         "tri",
+         [](P &p, const point3 &a, const point3 &b, const point3 &c, unsigned long colour) {
+             drawing(p, [&](E &e) { e.tri(topoint(a), topoint(b), topoint(c), colour); });
+         },
+         py::arg("a"), py::arg("b"), py::arg("c"), py::arg("colour"), "One filled triangle.")
         .def(
             "tri",
             [](P &p, const point3 &a, const point3 &b, py::handle pts, unsigned long colour) {
@@ -398,6 +403,7 @@ template <class E> void bindarraycalls(py::class_<pyengine<E>> &c) {
 template <class E> void bindengine(py::module_ &m, const char *doc) {
     py::class_<pyengine<E>> c = bindblock<E>(m, doc);
     bindoperations<E>(c);
+    bindtriangles<E>(c);
     bindarraycalls<E>(c);
     c.def_property_readonly_static(
         "origin",
