@@ -6,7 +6,6 @@ meshes through the same code as trel-render, so a picture from Python is
 trel-render's picture. ``trel.collection`` draws collections on Dask.
 """
 import os
-import threading
 from importlib import resources
 
 import numpy as np
@@ -152,13 +151,7 @@ def load(path, max_memory=4096, timeout=30.0):
                          f"got {max_memory}")
     if not float(timeout) > 0:
         raise ValueError(f"timeout must be above 0 seconds; got {timeout}")
-    # The parse runs in a forked child; forks from several threads at once
-    # would each copy the others' half-done state, so they take turns.
-    with _load_lock:
-        return Mesh._wrap(_trel._load(path, int(max_memory), float(timeout)))
-
-
-_load_lock = threading.Lock()
+    return Mesh._wrap(_trel._load(path, int(max_memory), float(timeout)))
 
 
 _bunny = None

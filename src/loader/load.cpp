@@ -108,6 +108,8 @@ mesh loadmesh(const std::string &path, const limits &limits) {
     return parseisolated(path, limits, readmesh);
 }
 
+int parsermain(int argc, char **argv) { return servemain(argc, argv, readmesh); }
+
 mesh loadmemory(std::span<const unsigned char> bytes, const char *hint, const std::string &name) {
     Assimp::Importer importer;
     const aiScene *scene =

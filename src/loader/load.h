@@ -54,6 +54,10 @@ bool claims(const std::string &path);
 scene::mesh loadmemory(std::span<const unsigned char> bytes, const char *hint,
                        const std::string &name);
 
+// The parser program, trel-parser: a program with threads has its meshes
+// parsed by forks of it rather than by forks of itself.
+int parsermain(int argc, char **argv);
+
 } // namespace trel::loader
 
 #endif

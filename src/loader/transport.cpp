@@ -165,29 +165,6 @@ void preparechild(const limits &limits, int datafd, int errfd) {
     ::mallopt(M_TOP_PAD, 16 << 20);
 }
 
-[[noreturn]] void child(const std::string &path, const limits &limits,
-                        mesh (*parse)(const std::string &), int datafd, int errfd, pid_t parent) {
-    // Ends with the parent, whatever ends it.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent) {
-        ::_exit(childstatus::orphaned);
-    }
-    preparechild(limits, datafd, errfd);
-    try {
-        // The mesh is never freed: the child exits as soon as it is sent, and
-        // its memory goes back whole.
-        mesh &m = *new mesh(parse(path));
-        ::_exit(sendmesh(datafd, m) ? childstatus::sent : childstatus::unsent);
-    } catch (const failure &e) {
-        sendfailure(e.what());
-    } catch (const std::bad_alloc &) {
-        reportoutofmemory();
-    } catch (const std::exception &e) {
-        sendfailure("cannot load mesh '" + path + "': " + cleanline(e.what()));
-    }
-    ::_exit(childstatus::sent);
-}
-
 // The parent's end of the two pipes, read against one deadline.
 class childpipes {
   public:
@@ -301,20 +278,12 @@ std::string seconds(double value) {
     return text;
 }
 
-// Waits for the child, through interruptions; its wait status.
-int reap(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return status;
-}
-
 // The parent's side of one parse: the child, its pipes and its limits, and
 // the failures that name them.
 class receiver {
   public:
-    receiver(const std::string &path, const limits &limits, pid_t pid, childpipes &pipes)
-        : path_(path), limits_(limits), pid_(pid), pipes_(pipes) {}
+    receiver(const std::string &path, const limits &limits, childprocess &child, childpipes &pipes)
+        : path_(path), limits_(limits), child_(child), pipes_(pipes) {}
 
     // Reads exactly `size` bytes from the child, or throws what stopped it.
     void readall(void *into, std::size_t size) {
@@ -330,8 +299,8 @@ class receiver {
 
     // The child is still running at the deadline: it is killed.
     failure late() {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
+        ::kill(child_.pid(), SIGKILL);
+        child_.wait();
         return failure("loading mesh '" + path_ + "' took longer than --load-timeout " +
                        seconds(limits_.seconds) + " s");
     }
@@ -339,7 +308,7 @@ class receiver {
     // The child closed the pipe before its record was whole.
     failure ended() {
         pipes_.finisherr();
-        const int status = reap(pid_);
+        const int status = child_.wait();
         std::string why = "the parser stopped";
         if (WIFSIGNALED(status)) {
             const char *name = ::sigabbrev_np(WTERMSIG(status));
@@ -353,7 +322,7 @@ class receiver {
     // Throws the failure a record that carries no mesh stands for.
     void refuse(const record &r) {
         if (r.kind == memoryrecord) {
-            ::waitpid(pid_, nullptr, 0);
+            child_.wait();
             throw failure("loading mesh '" + path_ + "' exceeds --max-memory " +
                           std::to_string(limits_.memorymib) + " MiB");
         }
@@ -362,7 +331,7 @@ class receiver {
             if (pipes_.read(message.data(), message.size()) == childpipes::outcome::late) {
                 throw late();
             }
-            ::waitpid(pid_, nullptr, 0);
+            child_.wait();
             throw failure(cleanline(message));
         }
     }
@@ -386,7 +355,7 @@ class receiver {
         };
         if (!fits || !listfor(r.trianglecolours, r.triangles) || !listfor(r.linecolours, r.lines) ||
             !listfor(r.pointcolours, r.points) || !listfor(r.sealed, r.triangles)) {
-            ::kill(pid_, SIGKILL);
+            ::kill(child_.pid(), SIGKILL);
             throw ended();
         }
         m.closed = r.closed != 0;
@@ -401,7 +370,7 @@ class receiver {
   private:
     const std::string &path_;
     const limits &limits_;
-    pid_t pid_;
+    childprocess &child_;
     childpipes &pipes_;
 };
 
@@ -437,34 +406,50 @@ void openpipes(const std::string &path, int (&data)[2], int (&err)[2]) {
 
 } // namespace
 
-mesh parseisolated(const std::string &path, const limits &limits,
-                   mesh (*parsefile)(const std::string &)) {
+[[noreturn]] void runparse(const std::string &path, const limits &limits, parser parse, int datafd,
+                           int errfd, pid_t parent) {
+    // Ends with the parent, whatever ends it.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) {
+        ::_exit(childstatus::orphaned);
+    }
+    preparechild(limits, datafd, errfd);
+    try {
+        // The mesh is never freed: the child exits as soon as it is sent, and
+        // its memory goes back whole.
+        mesh &m = *new mesh(parse(path));
+        ::_exit(sendmesh(datafd, m) ? childstatus::sent : childstatus::unsent);
+    } catch (const failure &e) {
+        sendfailure(e.what());
+    } catch (const std::bad_alloc &) {
+        reportoutofmemory();
+    } catch (const std::exception &e) {
+        sendfailure("cannot load mesh '" + path + "': " + cleanline(e.what()));
+    }
+    ::_exit(childstatus::sent);
+}
+
+mesh parseisolated(const std::string &path, const limits &limits, parser parsefile) {
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                               std::chrono::duration<double>(limits.seconds));
     int data[2];
     int err[2];
     openpipes(path, data, err);
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(data[0]);
-        ::close(err[0]);
-        child(path, limits, parsefile, data[1], err[1], parent);
-    }
-    const int forkerror = errno;
+    childprocess child = startparser(path, limits, parsefile, data, err);
+    const int starterror = errno;
     ::close(data[1]);
     ::close(err[1]);
     childpipes pipes(data[0], err[0], deadline);
-    if (pid < 0) {
-        throw failure("cannot load mesh '" + path + "': " + std::strerror(forkerror));
+    if (child.pid() <= 0) {
+        throw failure("cannot load mesh '" + path + "': " + std::strerror(starterror));
     }
-    receiver run(path, limits, pid, pipes);
+    receiver run(path, limits, child, pipes);
     record r;
     run.readall(&r, sizeof r);
     run.refuse(r);
     mesh m = run.receive(r);
-    const int status = reap(pid);
+    const int status = child.wait();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != childstatus::sent || !whole(m)) {
         throw failure("cannot load mesh '" + path + "': the parser handed back a broken mesh");
     }

@@ -73,7 +73,6 @@ def test_pictures_from_threads_and_between_engines():
 
     sizes = [(160, 120), (97, 203), (160, 120)]
     engines = ["3d", "2d", "2dxy"]
-    # Loaded once: the threads test drawing, not the loader's child process.
     torus = trel.load(DATA / "torus.ply")
     first = {(s, e): trel.render(torus, size=s, engine=e)
              for s in sizes for e in engines}
@@ -83,7 +82,8 @@ def test_pictures_from_threads_and_between_engines():
         for _ in range(3):
             trel.Engine3D(33, 17)  # moves the class's origin between pictures
             trel.Engine2D(50, 60)
-            results[size, engine] = trel.render(torus, size=size, engine=engine)
+            # Loaded in every thread at once: each has its own parser program.
+            results[size, engine] = trel.render(DATA / "torus.ply", size=size, engine=engine)
 
     threads = [threading.Thread(target=draw, args=key) for key in first]
     for t in threads:

@@ -8,12 +8,14 @@
 #include <span>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "load.h"
@@ -196,6 +198,72 @@ TEST_F(trelrender, MemoryLimitHasAFloor) {
         write("cube." + format, bytes);
         EXPECT_EQ(render({"cube." + format, "--max-memory", floor, "--size", "40x30"}).width, 40);
     }
+}
+
+// What loading `path` gives: the mesh's arrays as bytes, or the failure.
+std::string outcome(const std::string &path, trel::loader::limits limits) {
+    try {
+        const trel::scene::mesh m = trel::loader::loadmesh(path, limits);
+        const auto bytes = [](const auto &array) {
+            return std::string(reinterpret_cast<const char *>(array.data()),
+                               array.size() * sizeof(array[0]));
+        };
+        return bytes(m.vertices) + "|" + bytes(m.triangles) + "|" + bytes(m.trianglecolours) + "|" +
+               bytes(m.sealed) + "|" + std::to_string(m.closed) + std::to_string(m.zupfile);
+    } catch (const trel::scene::failure &e) {
+        return std::string("failure: ") + e.what();
+    }
+}
+
+// A program with threads has its meshes parsed by the parser program rather
+// than by a fork of itself; meshes, refusals and limits come out the same,
+// and no child is left behind.
+TEST_F(trelrender, ThreadedProgramsLoadAlike) {
+    const auto beside = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    ASSERT_TRUE(std::filesystem::exists(beside / "trel-parser"));
+    write("notamesh.obj", "this is not a mesh\n");
+    write("cut.stl", upto(datafile("gear.stl"), "endfacet", 5));
+    // 400,000 triangles in rows of squares: well over 64 MiB to parse.
+    std::string big(80, '\0');
+    const std::uint32_t count = 400000;
+    big.append(reinterpret_cast<const char *>(&count), 4);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const auto x = static_cast<float>(i % 1000), y = static_cast<float>(i / 1000);
+        const float facet[12] = {0, 0, 1, x, y, 0, x + 1, y, 0, x, y + 1, 0};
+        big.append(reinterpret_cast<const char *>(facet), sizeof facet).append(2, '\0');
+    }
+    write("big.stl", big);
+    const std::string bigpath = (dir / "big.stl").string();
+    const std::string data = TREL_SOURCE_DIR "/data/";
+    const std::vector<std::pair<std::string, trel::loader::limits>> cases = {
+        {data + "bunny.obj", {}},
+        {data + "box.3mf", {}},
+        {data + "fels.3ds", {}},
+        {data + "torus.ply", {}},
+        {data + "gear.stl", {}},
+        {(dir / "notamesh.obj").string(), {}},
+        {(dir / "cut.stl").string(), {}},
+        {(dir / "missing.off").string(), {}},
+        {bigpath, {}},
+        {bigpath, {64, 30.0}},
+        {data + "wuson.obj", {4096, 1e-6}},
+    };
+    std::vector<std::string> alone;
+    for (const auto &[path, limits] : cases) {
+        alone.push_back(outcome(path, limits));
+    }
+    // Loaded on a second thread while the first waits: the program has two.
+    std::vector<std::string> threaded;
+    std::thread([&] {
+        for (const auto &[path, limits] : cases) {
+            threaded.push_back(outcome(path, limits));
+        }
+    }).join();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(threaded[i], alone[i]) << cases[i].first;
+    }
+    // The thread's parser program ended with it; no child is left.
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
 }
 
 } // namespace
