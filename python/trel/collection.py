@@ -166,6 +166,12 @@ def draw_one(mesh, out, token, options):
     return dict(row, status="drawn", message="", seconds=round(time.perf_counter() - start, 4))
 
 
+def draw_some(items, token, options):
+    """Draws each (mesh, picture) of `items` as draw_one does; their report's
+    rows. One task, on a worker."""
+    return [draw_one(mesh, out, token, options) for mesh, out in items]
+
+
 # --- The batch ----------------------------------------------------------------
 
 
@@ -229,15 +235,60 @@ def _local_client(workers):
     return Client(cluster), cluster
 
 
-def render_all(paths, out_dir, client=None, *, report=None, workers=None, progress=True,
-               window=2000, **options):
-    """Draws every mesh of `paths` into `out_dir` (made when missing) with
-    trel.render's options, one task a mesh on `client` (a dask.distributed
-    Client; None starts a local cluster of `workers` processes, one per core
-    by default), at most `window` tasks at a time. Returns the report's rows,
-    also written to `report` (default DIR/trel-report.csv; .json for JSON)."""
+def _per_task(client, count):
+    """How many meshes one task draws: up to 16, fewer when that would leave
+    less than 16 tasks a worker, so that every worker stays busy to the end.
+    Each task costs the scheduler and the client a few milliseconds of their
+    own, about what drawing a small mesh takes."""
+    workers = max(1, len(client.scheduler_info().get("workers", {})))
+    return max(1, min(16, count // (16 * workers)))
+
+
+def _run(client, chunks, meshes, outs, token, options, window):
+    """Runs a task for each chunk of mesh numbers and yields (number, row) as
+    they finish. A window of tasks is in flight, topped up as they finish: a
+    million meshes need neither a million futures nor a million tasks in the
+    scheduler at once."""
     from dask.distributed import as_completed
 
+    waiting = iter(chunks)
+    futures = {}
+    finished = as_completed()
+
+    def submit_next():
+        chunk = next(waiting, None)
+        if chunk is not None:
+            items = [(meshes[i], outs[i]) for i in chunk]
+            f = client.submit(draw_some, items, token, options, pure=False,
+                              key=f"trel-{token}-{chunk[0]}")
+            futures[f] = chunk
+            finished.add(f)
+
+    for _ in range(window):
+        submit_next()
+    for f in finished:
+        chunk = futures.pop(f)
+        submit_next()
+        try:
+            got = f.result()
+        except Exception as e:  # the task's worker died too often, say
+            # Pictures its attempts finished are whole; the others failed.
+            message = " ".join(str(e).split())
+            got = [{"file": meshes[i] or "", "picture": os.path.basename(outs[i]),
+                    "status": "drawn" if os.path.exists(outs[i]) else "failed",
+                    "message": "" if os.path.exists(outs[i]) else message, "seconds": 0.0}
+                   for i in chunk]
+        yield from zip(chunk, got)
+
+
+def render_all(paths, out_dir, client=None, *, report=None, workers=None, progress=True,
+               window=2000, per_task=None, **options):
+    """Draws every mesh of `paths` into `out_dir` (made when missing) with
+    trel.render's options, in tasks of `per_task` meshes (None: chosen from
+    the number of meshes and workers) on `client` (a dask.distributed Client;
+    None starts a local cluster of `workers` processes, one per core by
+    default), at most `window` tasks at a time. Returns the report's rows,
+    also written to `report` (default DIR/trel-report.csv; .json for JSON)."""
     import trel
 
     # Bad options are refused before anything is made, as trel-render refuses them.
@@ -271,35 +322,13 @@ def render_all(paths, out_dir, client=None, *, report=None, workers=None, progre
         if todo:
             if client is None:
                 client, owned = _local_client(workers)
-            # A window of tasks in flight, topped up as they finish: a million
-            # meshes need neither a million futures nor a million tasks in the
-            # scheduler at once.
-            waiting = iter(todo)
-            futures = {}
-            finished = as_completed()
-
-            def submit_next():
-                i = next(waiting, None)
-                if i is not None:
-                    f = client.submit(draw_one, meshes[i], outs[i], token, options, pure=False,
-                                      key=f"trel-{token}-{i}")
-                    futures[f] = i
-                    finished.add(f)
-
-            for _ in range(window):
-                submit_next()
-            for f in finished:
-                i = futures.pop(f)
-                submit_next()
-                try:
-                    rows[i] = f.result()
-                except Exception as e:  # the task's worker died too often, say
-                    rows[i] = {"file": meshes[i] or "", "picture": os.path.basename(outs[i]),
-                               "status": "failed", "message": " ".join(str(e).split()),
-                               "seconds": 0.0}
+            per = per_task or _per_task(client, len(todo))
+            chunks = [todo[k:k + per] for k in range(0, len(todo), per)]
+            for i, row in _run(client, chunks, meshes, outs, token, options, window):
+                rows[i] = row
                 if bar:
-                    if rows[i]["status"] == "failed":
-                        bar.failure(rows[i])
+                    if row["status"] == "failed":
+                        bar.failure(row)
                     bar.step()
     finally:
         if owned is not None:

@@ -123,7 +123,8 @@ def test_a_killed_worker_loses_nothing(tool, tmp_path, client):
 
     killer = threading.Thread(target=kill_one_worker, daemon=True)
     killer.start()
-    rows = collection.render_all(meshes, out, client, size=(400, 300), progress=False, window=7)
+    rows = collection.render_all(meshes, out, client, size=(400, 300), progress=False,
+                                 window=7, per_task=3)
     killer.join(timeout=60)
     assert "pictures" in killed, "the run ended before a worker was killed"
     assert 4 <= killed["pictures"] < 60  # killed in the middle of the run
