@@ -176,8 +176,11 @@ TEST(Fit, EveryFrameKeepsTheMeshInsideItsMargin) {
         const scene::turntable turn(m, {-30, 15, scene::upaxis::automatic, f.margin}, f.frames,
                                     f.width, f.height);
         EXPECT_TRUE(turn.zup());
-        const double left = f.width * f.margin / 100;
-        const double top = f.height * f.margin / 100;
+        // Positions run from 0 (the first pixel) to width - 1 (the last).
+        const double wide = f.width - 1;
+        const double high = f.height - 1;
+        const double left = wide * f.margin / 100;
+        const double top = high * f.margin / 100;
         double widest = 0;
         double tallest = 0;
         for (int k = 0; k < f.frames; ++k) {
@@ -190,15 +193,15 @@ TEST(Fit, EveryFrameKeepsTheMeshInsideItsMargin) {
                 hi[1] = std::max(hi[1], p.row);
             }
             EXPECT_GE(lo[0], left - 1e-6);
-            EXPECT_LE(hi[0], f.width - left + 1e-6);
+            EXPECT_LE(hi[0], wide - left + 1e-6);
             EXPECT_GE(lo[1], top - 1e-6);
-            EXPECT_LE(hi[1], f.height - top + 1e-6);
+            EXPECT_LE(hi[1], high - top + 1e-6);
             widest = std::max(widest, hi[0] - lo[0]);
             tallest = std::max(tallest, hi[1] - lo[1]);
         }
         // One side is filled to the margin in some frame.
-        const bool filled = std::fabs(widest - (f.width - 2 * left)) < 1e-6 ||
-                            std::fabs(tallest - (f.height - 2 * top)) < 1e-6;
+        const bool filled = std::fabs(widest - (wide - 2 * left)) < 1e-6 ||
+                            std::fabs(tallest - (high - 2 * top)) < 1e-6;
         EXPECT_TRUE(filled) << f.margin << " " << f.frames;
     }
     EXPECT_THROW(scene::turntable(m, {0, 0, scene::upaxis::y, 50}, 1, 10, 10), scene::failure);

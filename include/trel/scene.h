@@ -228,7 +228,8 @@ struct placement {
 };
 
 // Chooses one placement that keeps the mesh inside `fill` of a width x height
-// picture under every one of `views`, centred on the union of their outlines.
+// picture under every one of `views`, centred on the union of their outlines:
+// with `fill` 1 the outline reaches the first and the last column or row.
 placement fit(const mesh &m, std::span<const rotation> views, int width, int height,
               double fill = 0.9);
 
@@ -238,8 +239,10 @@ placement fit(const mesh &m, std::span<const rotation> views, int width, int hei
 // whichever way it is turned.
 placement spherefit(const mesh &m, int width, int height, double fill = 0.95);
 
-// A placed vertex: column and row in the picture (real-valued, the picture's
-// centre at width / 2, height / 2) and nearness in pixels (bigger is nearer).
+// A placed vertex: column and row in the picture (real-valued: pixel k at k,
+// the picture from 0 to width - 1 and height - 1, its centre at (width - 1) / 2,
+// (height - 1) / 2; the canvas draws each at its nearest pixel) and nearness in
+// pixels (bigger is nearer).
 struct screenpoint {
     double column = 0.0;
     double row = 0.0;

@@ -68,7 +68,10 @@ unsigned long clearword(const drawsettings &settings, bool depthtested) {
 }
 
 // The world points the engine is handed for the placed vertices: the picture
-// positions measured from the engine's origin. The X-Z engines look along +Y,
+// positions, each rounded to the nearest pixel, measured from the engine's
+// origin. Rounded here, a position lands on its nearest pixel on either side
+// of the origin (the engine truncates toward it, which would pull the right
+// and lower halves of a picture one pixel in). The X-Z engines look along +Y,
 // nearer being smaller Y; the X-Y engine looks down -Z, so there nearer is
 // larger Z.
 std::vector<quim::point> worldpoints(const std::vector<screenpoint> &points, origin o,
@@ -76,8 +79,8 @@ std::vector<quim::point> worldpoints(const std::vector<screenpoint> &points, ori
     const double squeeze = depthsqueeze(points);
     std::vector<quim::point> world(points.size());
     for (std::size_t i = 0; i < points.size(); ++i) {
-        const double x = points[i].column - o.column;
-        const double up = o.row - points[i].row;
+        const double x = std::floor(points[i].column + 0.5) - o.column;
+        const double up = o.row - std::floor(points[i].row + 0.5);
         world[i] = showsxy ? quim::point{x, up, points[i].near}
                            : quim::point{x, -points[i].near * squeeze, up};
     }

@@ -47,6 +47,9 @@ namespace {
 
 vec3 minus(const vec3 &a, const vec3 &b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 
+// The distance from the first pixel of `pixels` to the last, at least 1.
+double span(int pixels) { return std::max(1, pixels - 1); }
+
 } // namespace
 
 placement fit(const mesh &m, std::span<const rotation> views, int width, int height, double fill) {
@@ -70,14 +73,16 @@ placement fit(const mesh &m, std::span<const rotation> views, int width, int hei
     p.right = left / 2 + right / 2;
     p.up = bottom / 2 + top / 2;
 
-    // A mesh flat in one direction of the picture is fitted by the other; one
+    // The outline spans pixel positions 0 to width - 1 and 0 to height - 1
+    // (with `fill` 1): the first and the last pixel of each row and column. A
+    // mesh flat in one direction of the picture is fitted by the other; one
     // with no extent at all (every vertex the same point) is drawn at scale 1.
     double scale = inf;
     if (right > left) {
-        scale = std::min(scale, fill * width / (right - left));
+        scale = std::min(scale, fill * span(width) / (right - left));
     }
     if (top > bottom) {
-        scale = std::min(scale, fill * height / (top - bottom));
+        scale = std::min(scale, fill * span(height) / (top - bottom));
     }
     p.scale = std::isfinite(scale) ? scale : 1.0;
     return p;
@@ -93,7 +98,7 @@ placement spherefit(const mesh &m, int width, int height, double fill) {
         const double dz = v.z - p.centre.z;
         radius = std::max(radius, std::sqrt(dx * dx + dy * dy + dz * dz));
     }
-    p.scale = radius > 0.0 ? fill * std::min(width, height) / (2.0 * radius) : 1.0;
+    p.scale = radius > 0.0 ? fill * std::min(span(width), span(height)) / (2.0 * radius) : 1.0;
     return p;
 }
 
@@ -103,8 +108,8 @@ std::vector<screenpoint> place(const mesh &m, const rotation &view, const placem
     out.reserve(m.vertices.size());
     for (const vec3 &v : m.vertices) {
         const vec3 s = view.apply(minus(v, p.centre));
-        out.push_back({width / 2.0 + (s.x - p.right) * p.scale,
-                       height / 2.0 - (s.y - p.up) * p.scale, s.z * p.scale});
+        out.push_back({(width - 1) / 2.0 + (s.x - p.right) * p.scale,
+                       (height - 1) / 2.0 - (s.y - p.up) * p.scale, s.z * p.scale});
     }
     return out;
 }

@@ -1,6 +1,8 @@
 // The command line's small print: named views, the up axis chosen from the
 // file's kind, margins, colour spellings, and the mistakes users make.
+#include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -79,6 +81,41 @@ TEST_F(trelrender, MarginLeavesItsShareFree) {
     refused({"--margin", "50"}, "--margin");
     refused({"--margin", "-1"}, "--margin");
     refused({"--margin", "wide"}, "not a number");
+}
+
+// With no margin a square seen face-on reaches the first and the last row (or
+// column) of the picture and lies in its middle: as many free columns (rows)
+// on each side, one more on one side only when the difference is odd.
+TEST_F(trelrender, NoMarginFillsThePictureCentred) {
+    write("square.obj", "v -1 -1 0\nv 1 -1 0\nv 1 1 0\nv -1 1 0\nf 1 2 3\nf 1 3 4\n");
+    const std::array<int, 3> magenta = {255, 0, 255};
+    for (const auto &[width, height] :
+         std::vector<std::pair<int, int>>{{100, 100}, {160, 100}, {101, 99}, {64, 257}}) {
+        for (const std::string engine : {"3d", "2d", "2dxy"}) {
+            for (const std::string style : {"solid", "wire"}) {
+                SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + " " + engine +
+                             " " + style);
+                const picture p =
+                    render({"square.obj", "--view", "front", "--margin", "0", "--size",
+                            std::to_string(width) + "x" + std::to_string(height), "--engine",
+                            engine, "--style", style, "--background", "#ff00ff"});
+                extent e;
+                for (int row = 0; row < p.height; ++row) {
+                    for (int column = 0; column < p.width; ++column) {
+                        if (p.at(column, row) != magenta) {
+                            e = {std::min(e.left, column), std::min(e.top, row),
+                                 std::max(e.right, column), std::max(e.bottom, row)};
+                        }
+                    }
+                }
+                const int side = std::min(width, height);
+                EXPECT_EQ(e.right - e.left + 1, side);
+                EXPECT_EQ(e.bottom - e.top + 1, side);
+                EXPECT_LE(std::abs(e.left - (width - 1 - e.right)), (width - side) % 2);
+                EXPECT_LE(std::abs(e.top - (height - 1 - e.bottom)), (height - side) % 2);
+            }
+        }
+    }
 }
 
 TEST_F(trelrender, ColoursTakeEverySpelling) {
