@@ -443,10 +443,19 @@ void bindpictures(py::module_ &m) {
         im.bytes.assign(pixels.data(), pixels.data() + pixels.size());
         return png(im);
     });
-    // Names compared as trel-render's batch compares them (bytes of the
-    // file system's encoding).
-    m.def("_foldcase", [](const py::bytes &name) {
-        return py::bytes(trel::encode::foldcase(std::string(name)));
+    // The pictures trel-render's batch would write the meshes to (paths as
+    // bytes of the file system's encoding; empty for the bunny).
+    m.def("_batchoutputs", [](const std::vector<std::string> &meshes, const std::string &outdir) {
+        std::vector<std::string> outputs;
+        {
+            py::gil_scoped_release release;
+            outputs = trel::encode::batchoutputs(meshes, outdir);
+        }
+        py::list out;
+        for (const std::string &path : outputs) {
+            out.append(py::bytes(path));
+        }
+        return out;
     });
     m.def("_png16", [](py::array_t<std::uint16_t, py::array::c_style> grey) {
         if (grey.ndim() != 2) {

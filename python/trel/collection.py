@@ -30,13 +30,6 @@ REPORT_NAME = "trel-report.csv"
 # --- Names: as trel-render's batch gives them ------------------------------
 
 
-def _fold(name):
-    """`name` as case-insensitive file systems compare it: trel-render's own
-    Unicode simple case folding, on the name's bytes."""
-    from . import _trel
-    return _trel._foldcase(os.fsencode(name))
-
-
 def _identify(path):
     if not path:
         return None
@@ -45,23 +38,6 @@ def _identify(path):
     except OSError:
         return None
     return (st.st_dev, st.st_ino)
-
-
-def _filename(mesh):
-    if mesh is None or mesh == "":
-        return "bunny"
-    p = str(mesh)
-    while len(p) > 1 and p.endswith("/"):
-        p = p[:-1]
-    name = os.path.basename(p) if p != "/" else "/"
-    return "mesh" if name in ("", ".", "..", "/") else name
-
-
-def _stem(name):
-    # std::filesystem's stem: the name up to its last dot, unless the dot
-    # starts the name (".obj" has no extension).
-    dot = name.rfind(".")
-    return name if dot <= 0 else name[:dot]
 
 
 def distinct_meshes(paths):
@@ -79,55 +55,15 @@ def distinct_meshes(paths):
 
 def batch_names(paths, out_dir):
     """The picture each mesh of `paths` becomes in `out_dir`, in order, as
-    trel-render's batch names them: STEM.png; NAME.png for meshes whose stems
-    meet (without regard to case); NAME-2.png, NAME-3.png... for the second,
-    third such mesh; a name that is one of the batch's own meshes, or the same
-    file as an earlier picture, is numbered instead."""
-    n = len(paths)
-    whole = [_filename(m) for m in paths]
-    preferred = [_stem(w) for w in whole]
-    stems = {}
-    for p in preferred:
-        stems[_fold(p)] = stems.get(_fold(p), 0) + 1
-    names = {}
-    for i in range(n):
-        if stems[_fold(preferred[i])] > 1:
-            preferred[i] = whole[i]
-        names[_fold(preferred[i])] = names.get(_fold(preferred[i]), 0) + 1
+    trel-render's batch names them (the same code): STEM.png; NAME.png for
+    meshes whose stems meet (without regard to case); NAME-2.png,
+    NAME-3.png... for the second, third such mesh; a name that is one of the
+    batch's own meshes, or the same file as an earlier picture, is numbered
+    instead."""
+    from . import _trel
 
-    inputs = {ident for ident in map(_identify, paths) if ident}
-    written = set()
-    taken = {_fold(p + ".png") for p in preferred if names[_fold(p)] == 1}
-
-    def usable(name):
-        ident = _identify(os.path.join(out_dir, name))
-        return ident is None or (ident not in inputs and ident not in written)
-
-    outputs, shared = [], set()
-    for i in range(n):
-        name = preferred[i] + ".png"
-        unique = names[_fold(preferred[i])] == 1
-        if not unique and _fold(preferred[i]) in shared:
-            name = ""
-        elif not unique and _fold(name) in taken:
-            name = ""
-        if not unique:
-            shared.add(_fold(preferred[i]))
-        if name and not usable(name):
-            name = ""
-        k = 2
-        while not name:
-            numbered = f"{preferred[i]}-{k}.png"
-            if _fold(numbered) not in taken and usable(numbered):
-                name = numbered
-            k += 1
-        taken.add(_fold(name))
-        path = os.path.join(out_dir, name)
-        ident = _identify(path)
-        if ident:
-            written.add(ident)
-        outputs.append(path)
-    return outputs
+    given = [b"" if m is None else os.fsencode(m) for m in paths]
+    return [os.fsdecode(p) for p in _trel._batchoutputs(given, os.fsencode(out_dir))]
 
 
 # --- One mesh, on a worker --------------------------------------------------

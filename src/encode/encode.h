@@ -1,14 +1,19 @@
 // The pictures the scene layer draws, as the bytes of a file: PNG for every
 // kind of picture (RGB, RGBA, 8- or 16-bit grey), lossless WebP for 8-bit
-// colour, and a turntable as one looping WebP animation. Encoding only: no
-// files, no signals. Every function throws trel::scene::failure with a short
+// colour, and a turntable as one looping WebP animation; and the names the
+// pictures of a batch get. Encoding and naming only: nothing is written, no
+// signals. Every function throws trel::scene::failure with a short
 // reason ("out of memory", "the picture is too large for WebP") that a caller
 // puts after the name of what it was writing.
 #ifndef TREL_ENCODE_ENCODE_H
 #define TREL_ENCODE_ENCODE_H
 
+#include <compare>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include <sys/types.h>
 
 #include <trel/scene.h>
 
@@ -32,6 +37,28 @@ const char *extension(format f);
 // mostly written in (Latin, Greek, Cyrillic, Armenian, Georgian and more); a
 // name that is not valid UTF-8 comes back unchanged, compared byte for byte.
 std::string foldcase(const std::string &name);
+
+// What a name stands for, however it is spelt (a link, "./", a hard link):
+// an existing file's device and inode; for a file yet to be made, when
+// `tobemade`, its folder's and its own name.
+struct fileid {
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string name; // empty for an existing file
+    auto operator<=>(const fileid &) const = default;
+};
+std::optional<fileid> identify(const std::string &path, bool tobemade = false);
+
+// The picture each of `meshes` becomes in `outdir` when a batch draws them,
+// in the same order: STEM.png after the mesh's file name; NAME.png (a.stl.png,
+// a.obj.png) for every mesh whose STEM.png another would also take (names
+// compared under foldcase); and, where even that is taken, NAME-2.png,
+// NAME-3.png, ... for the second, third, ... such mesh in the order given. A
+// name is taken too when it already is one of the meshes (or the same file as
+// an earlier picture) in `outdir`. An empty mesh name stands for the built-in
+// bunny, bunny.png.
+std::vector<std::string> batchoutputs(const std::vector<std::string> &meshes,
+                                      const std::string &outdir);
 
 // `picture` as a PNG file: as indices into a palette when it holds at most
 // 256 colours (which decodes to the same pixels), else as it is; rows

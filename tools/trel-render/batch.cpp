@@ -37,20 +37,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The mesh's file name, without the slashes a folder name may end in; the
-// built-in bunny is "bunny".
-std::string filenameof(const std::string &mesh) {
-    if (mesh.empty()) {
-        return "bunny";
-    }
-    std::string p = mesh;
-    while (p.size() > 1 && p.back() == '/') {
-        p.pop_back();
-    }
-    const std::string name = fs::path(p).filename().string();
-    return name.empty() || name == "." || name == ".." || name == "/" ? "mesh" : name;
-}
-
 // Each mesh once, in the order first given: the same file named twice (or
 // through two spellings, or a link) makes one picture, and a note says so.
 std::vector<std::string> distinctmeshes(const std::vector<std::string> &meshes) {
@@ -351,109 +337,6 @@ std::string signalname(int signal) {
     return name != nullptr ? "SIG" + std::string(name) : "signal " + std::to_string(signal);
 }
 
-} // namespace
-
-namespace {
-
-// The name each mesh's picture would rather have, without ".png": its stem,
-// or its whole file name where another mesh shares the stem (as folded).
-std::vector<std::string> preferrednames(const std::vector<std::string> &meshes) {
-    const std::size_t n = meshes.size();
-    std::vector<std::string> whole(n);
-    std::vector<std::string> preferred(n);
-    std::map<std::string, int> stems;
-    for (std::size_t i = 0; i < n; ++i) {
-        whole[i] = filenameof(meshes[i]);
-        preferred[i] = fs::path(whole[i]).stem().string();
-        ++stems[foldcase(preferred[i])];
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-        if (stems[foldcase(preferred[i])] > 1) {
-            preferred[i] = whole[i];
-        }
-    }
-    return preferred;
-}
-
-// Hands out the batch's picture names in `outdir` in command-line order.
-class namer {
-  public:
-    namer(const std::vector<std::string> &meshes, const std::vector<std::string> &preferred,
-          const std::string &outdir)
-        : outdir_(outdir) {
-        for (const std::string &m : meshes) {
-            if (const auto id = identify(m)) {
-                inputs_.insert(*id);
-            }
-        }
-        for (const std::string &p : preferred) {
-            ++names_[foldcase(p)];
-        }
-        // The names no other mesh shares are promised to their meshes from the start.
-        for (const std::string &p : preferred) {
-            if (names_[foldcase(p)] == 1) {
-                taken_.insert(foldcase(p + ".png"));
-            }
-        }
-    }
-
-    // The picture for the next mesh, whose preferred name is `preferred`.
-    std::string next(const std::string &preferred) {
-        const std::string plain = preferred + ".png";
-        std::string name = plain;
-        const bool unique = names_[foldcase(preferred)] == 1;
-        if (!unique && !shared_.insert(foldcase(preferred)).second) {
-            name.clear(); // a later mesh of the same name: numbered
-        } else if (!unique && taken_.count(foldcase(plain)) != 0) {
-            name.clear(); // a numbered name took it earlier
-        }
-        if (!name.empty() && !usable(name)) {
-            name.clear();
-        }
-        for (int k = 2; name.empty(); ++k) {
-            const std::string numbered = preferred + "-" + std::to_string(k) + ".png";
-            if (taken_.count(foldcase(numbered)) == 0 && usable(numbered)) {
-                name = numbered;
-            }
-        }
-        taken_.insert(foldcase(name));
-        const std::string path = (fs::path(outdir_) / name).string();
-        if (const auto id = identify(path)) {
-            written_.insert(*id);
-        }
-        return path;
-    }
-
-  private:
-    // A name is usable unless it is one of the meshes or an earlier picture.
-    bool usable(const std::string &name) const {
-        const auto id = identify((fs::path(outdir_) / name).string());
-        return !id || (inputs_.count(*id) == 0 && written_.count(*id) == 0);
-    }
-
-    std::string outdir_;
-    std::set<fileid> inputs_;
-    std::set<fileid> written_;
-    std::map<std::string, int> names_; // how many meshes prefer each folded name
-    std::set<std::string> taken_;      // folded names a picture has or is promised
-    std::set<std::string> shared_;     // folded names a first mesh has already had
-};
-
-} // namespace
-
-std::vector<std::string> batchoutputs(const std::vector<std::string> &meshes,
-                                      const std::string &outdir) {
-    const std::vector<std::string> preferred = preferrednames(meshes);
-    namer names(meshes, preferred, outdir);
-    std::vector<std::string> outputs;
-    for (const std::string &p : preferred) {
-        outputs.push_back(names.next(p));
-    }
-    return outputs;
-}
-
-namespace {
-
 // A batch as it runs: the queue of meshes, the children drawing them a few
 // at a time, what each child wrote and how it ended, and the report.
 class batchrun {
@@ -690,7 +573,7 @@ int runbatch(const options &opts) {
     }
     const std::vector<std::string> meshes = batchmeshes(opts.meshes);
     outputfolder folder(opts.outdir);
-    std::vector<std::string> outputs = batchoutputs(meshes, opts.outdir);
+    std::vector<std::string> outputs = trel::encode::batchoutputs(meshes, opts.outdir);
     batchrun batch(opts, meshes, std::move(outputs));
     const std::size_t failed = batch.run();
     if (failed + batch.skipped_.size() == meshes.size()) {

@@ -5,24 +5,9 @@
 #ifndef TREL_RENDER_BATCH_H
 #define TREL_RENDER_BATCH_H
 
-#include <string>
-#include <vector>
-
 #include "options.h"
 
 namespace render {
-
-// The picture each of `meshes` becomes in `outdir`, in the same order:
-// STEM.png after the mesh's file name; NAME.png (a.stl.png, a.obj.png) for
-// every mesh whose STEM.png another would also take (names compared under
-// foldcase, as case-insensitive file systems compare them); and, where even
-// that is taken, NAME-2.png, NAME-3.png, ... for the second, third, ... such
-// mesh in command-line order. A name is taken
-// too when it already is one of the batch's meshes (or the same file as an
-// earlier picture) in `outdir`. An empty mesh name stands for the built-in
-// bunny, bunny.png.
-std::vector<std::string> batchoutputs(const std::vector<std::string> &meshes,
-                                      const std::string &outdir);
 
 // Draws every mesh of `opts.meshes` (the bunny when there are none; each file
 // once; a file that is not a mesh skipped with a note) into `opts.outdir`, making the folder when

@@ -138,17 +138,6 @@ trel::encode::format formatof(const std::string &path) {
     return format;
 }
 
-std::optional<fileid> identify(const std::string &path, bool tobemade) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        return fileid{st.st_dev, st.st_ino, {}};
-    }
-    if (tobemade && ::stat(folderof(path).c_str(), &st) == 0) {
-        return fileid{st.st_dev, st.st_ino, fs::path(path).filename().string()};
-    }
-    return std::nullopt;
-}
-
 std::vector<std::string> outputplan::all() const {
     std::vector<std::string> files;
     for (std::size_t k = 0; k < std::max(pictures.size(), depths.size()); ++k) {

@@ -45,16 +45,8 @@ struct outputplan {
 // The plan for `work`, checked. Throws failure naming the first problem.
 outputplan planoutputs(const options &opts, const job &work);
 
-// What a name stands for, however it is spelt (a link, "./", a hard link):
-// an existing file's device and inode; for a file yet to be made, when
-// `tobemade`, its folder's and its own name.
-struct fileid {
-    dev_t device = 0;
-    ino_t inode = 0;
-    std::string name; // empty for an existing file
-    auto operator<=>(const fileid &) const = default;
-};
-std::optional<fileid> identify(const std::string &path, bool tobemade = false);
+using trel::encode::fileid;
+using trel::encode::identify;
 
 // Throws failure when `path` cannot be written: its folder is missing, is
 // not a folder, or is not writable, or `path` is itself a folder.
