@@ -403,7 +403,7 @@ void bindmeshes(py::module_ &m) {
         py::arg("data"), py::arg("hint"), py::arg("name"));
 }
 
-// Settings, pictures, PNG files and turntables.
+// Settings, pictures and turntables.
 void bindpictures(py::module_ &m) {
     py::class_<settings>(m, "_Settings")
         .def(py::init(&makesettings), py::arg("width"), py::arg("height"), py::arg("view"),
@@ -430,6 +430,15 @@ void bindpictures(py::module_ &m) {
         }
         return render(mesh, s, output::depth, range);
     });
+    py::class_<turn>(m, "_Turntable")
+        .def(py::init<meshptr, settings, int>(), py::arg("mesh"), py::arg("settings"),
+             py::arg("frames"))
+        .def("__len__", &turn::frames)
+        .def("frame", &turn::frame, py::arg("k"));
+}
+
+// PNG files of arrays, and the names of a batch's pictures.
+void bindfiles(py::module_ &m) {
     m.def("_png", [](py::array_t<std::uint8_t, py::array::c_style> pixels) {
         // An array of rows x columns (grey) or rows x columns x 3 or 4.
         scene::image im;
@@ -470,12 +479,6 @@ void bindpictures(py::module_ &m) {
         }
         return png(im);
     });
-
-    py::class_<turn>(m, "_Turntable")
-        .def(py::init<meshptr, settings, int>(), py::arg("mesh"), py::arg("settings"),
-             py::arg("frames"))
-        .def("__len__", &turn::frames)
-        .def("frame", &turn::frame, py::arg("k"));
 }
 
 } // namespace
@@ -483,6 +486,7 @@ void bindpictures(py::module_ &m) {
 void bindscene(py::module_ &m) {
     bindmeshes(m);
     bindpictures(m);
+    bindfiles(m);
 }
 
 } // namespace trelpy
