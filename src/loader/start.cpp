@@ -4,7 +4,9 @@
 // locks other threads may hold, which can hang the copy in malloc, and copying
 // a large address space that other threads keep writing to costs far more
 // than the parse. Such a thread starts the parser program once, a small
-// single-threaded server, and has each mesh parsed in a fork of that.
+// single-threaded server, and has each mesh parsed in a fork of that. Where
+// the program is missing or cannot be started (a folder mounted noexec), the
+// thread forks itself after all.
 //
 // The server reads requests from a socket: the memory limit and the path,
 // with the child's ends of the two pipes attached. For each it forks a child
@@ -160,6 +162,7 @@ class parserserver {
         }
         for (int attempt = 0; attempt < 2; ++attempt) {
             if (socket_ < 0 && !spawn()) {
+                unstartable_ = true;
                 return -1;
             }
             std::int64_t pid = 0;
@@ -186,6 +189,10 @@ class parserserver {
         }
         return static_cast<int>(status);
     }
+
+    // Whether the program could not be started (a folder mounted noexec,
+    // say): this thread then parses in forks of itself.
+    bool unstartable() const { return unstartable_; }
 
   private:
     bool spawn() {
@@ -257,6 +264,7 @@ class parserserver {
     int socket_ = -1;
     pid_t pid_ = -1;
     pid_t owner_ = 0;
+    bool unstartable_ = false;
 };
 
 childprocess::~childprocess() {
@@ -276,9 +284,12 @@ int childprocess::wait() {
 
 childprocess startparser(const std::string &path, const limits &limits, parser parse,
                          const int (&data)[2], const int (&err)[2]) {
-    if (!parserprogram().empty() && !onethread()) {
-        thread_local parserserver server;
-        return childprocess(server.start(path, limits, data[1], err[1]), &server);
+    thread_local parserserver server;
+    if (!parserprogram().empty() && !server.unstartable() && !onethread()) {
+        const pid_t pid = server.start(path, limits, data[1], err[1]);
+        if (pid > 0 || !server.unstartable()) {
+            return childprocess(pid, &server);
+        }
     }
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
