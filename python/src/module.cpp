@@ -4,6 +4,7 @@
 #include <trel/trel.h>
 
 #include "engines.h"
+#include "load.h"
 
 namespace py = pybind11;
 
@@ -15,6 +16,9 @@ PYBIND11_MODULE(_trel, m) {
     int major = 0, minor = 0, patch = 0;
     m.attr("__version__") = py::str(trel::version(major, minor, patch));
     m.attr("version_info") = py::make_tuple(major, minor, patch);
+    // Meshes are parsed by forks of the small parser program beside the
+    // module, never by forks of the interpreter.
+    trel::loader::parsewithprogram();
     trelpy::bindengines(m);
     trelpy::bindscene(m);
 }

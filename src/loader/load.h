@@ -58,6 +58,12 @@ scene::mesh loadmemory(std::span<const unsigned char> bytes, const char *hint,
 // parsed by forks of it rather than by forks of itself.
 int parsermain(int argc, char **argv);
 
+// Has every mesh parsed by a fork of the parser program, on one thread too:
+// for a large host (the Python module), whose own fork would cost more than
+// the parse and whose address space would count against `limits.memorymib`,
+// so that a limit means there what it means in trel-render.
+void parsewithprogram();
+
 } // namespace trel::loader
 
 #endif

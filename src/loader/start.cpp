@@ -4,7 +4,8 @@
 // locks other threads may hold, which can hang the copy in malloc, and copying
 // a large address space that other threads keep writing to costs far more
 // than the parse. Such a thread starts the parser program once, a small
-// single-threaded server, and has each mesh parsed in a fork of that. Where
+// single-threaded server, and has each mesh parsed in a fork of that (so
+// does every thread of a host that asked for it, parsewithprogram). Where
 // the program is missing or cannot be started (a folder mounted noexec), the
 // thread forks itself after all.
 //
@@ -12,6 +13,7 @@
 // with the child's ends of the two pipes attached. For each it forks a child
 // that parses (runparse, as a fork of the program would), answers the child's
 // pid, waits for it and answers its wait status.
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -93,6 +95,9 @@ const std::string &parserprogram() {
     static const std::string program = findprogram();
     return program;
 }
+
+// Set by parsewithprogram.
+std::atomic<bool> alwaysprogram{false};
 
 // Whether this process runs on one thread only (false when it cannot tell).
 bool onethread() {
@@ -282,10 +287,12 @@ int childprocess::wait() {
     return status_;
 }
 
+void parsewithprogram() { alwaysprogram = true; }
+
 childprocess startparser(const std::string &path, const limits &limits, parser parse,
                          const int (&data)[2], const int (&err)[2]) {
     thread_local parserserver server;
-    if (!parserprogram().empty() && !server.unstartable() && !onethread()) {
+    if (!parserprogram().empty() && !server.unstartable() && (alwaysprogram || !onethread())) {
         const pid_t pid = server.start(path, limits, data[1], err[1]);
         if (pid > 0 || !server.unstartable()) {
             return childprocess(pid, &server);

@@ -136,6 +136,16 @@ def test_load_errors_are_the_tools(tool, tmp_path, content, words):
     assert words in str(info.value)
 
 
+def test_memory_limit_means_what_it_means_to_the_tool(tool, tmp_path):
+    # At the least limit trel-render takes, every mesh of data/ loads there and here: the
+    # interpreter's own address space does not count against it.
+    for mesh in ("bunny.obj", "torus.ply", "box.3mf", "fels.3ds"):
+        run = run_tool(tool, DATA / mesh, "--max-memory", "64", "-o", tmp_path / "x.png")
+        assert run.returncode == 0, run.stderr
+        assert np.array_equal(trel.load(DATA / mesh, max_memory=64).faces,
+                              trel.load(DATA / mesh).faces)
+
+
 @pytest.mark.parametrize("options,error", [
     ({"view": "sideways"}, ValueError), ({"engine": "4d"}, ValueError),
     ({"style": "dotted"}, ValueError), ({"colour": "#12"}, ValueError),
