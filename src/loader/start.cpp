@@ -153,8 +153,9 @@ class parserserver {
     ~parserserver() { stop(); }
 
     // Asks for `path` to be parsed into the given ends of the pipes; the
-    // child's pid, or -1 with errno set. A server that has gone is replaced
-    // once.
+    // child's pid, or -1 with errno set. A server found gone is replaced
+    // once; one that goes after taking the request is not asked again, as a
+    // child it started may have written to the pipes.
     pid_t start(const std::string &path, const limits &limits, int datafd, int errfd) {
         if (path.size() > longestpath) {
             errno = ENAMETOOLONG;
@@ -170,16 +171,21 @@ class parserserver {
                 unstartable_ = true;
                 return -1;
             }
-            std::int64_t pid = 0;
-            if (ask(path, limits, datafd, errfd) && receivevalue(socket_, pid)) {
-                if (pid > 0) {
-                    return static_cast<pid_t>(pid);
-                }
-                errno = static_cast<int>(-pid);
-                return -1;
+            if (!ask(path, limits, datafd, errfd)) {
+                stop();
+                continue;
             }
-            stop();
+            std::int64_t pid = 0;
+            if (!receivevalue(socket_, pid)) {
+                break;
+            }
+            if (pid > 0) {
+                return static_cast<pid_t>(pid);
+            }
+            errno = static_cast<int>(-pid);
+            return -1;
         }
+        stop();
         errno = EPIPE;
         return -1;
     }
