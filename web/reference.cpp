@@ -15,6 +15,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,34 @@ namespace {
 int usage(const char *why) {
     std::cerr << "trel-webref: " << why << "\n";
     return 2;
+}
+
+// The engine an ENGINE word names, if any.
+std::optional<trel::scene::enginekind> enginenamed(const std::string &word) {
+    if (word == "3d") {
+        return trel::scene::enginekind::engine3d;
+    }
+    if (word == "2d") {
+        return trel::scene::enginekind::engine2d;
+    }
+    if (word == "xy") {
+        return trel::scene::enginekind::engine2dxy;
+    }
+    return std::nullopt;
+}
+
+// The style a STYLE word names, if any.
+std::optional<trel::scene::drawstyle> stylenamed(const std::string &word) {
+    if (word == "solid") {
+        return trel::scene::drawstyle::solid;
+    }
+    if (word == "wire") {
+        return trel::scene::drawstyle::wire;
+    }
+    if (word == "both") {
+        return trel::scene::drawstyle::both;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -46,22 +75,12 @@ int main(int argc, char **argv) {
     std::vector<float> soup(bytes.size() / sizeof(float));
     std::memcpy(soup.data(), bytes.data(), bytes.size());
 
-    const std::string engine = argv[2];
-    const std::string style = argv[3];
-    trel::scene::enginekind kind = trel::scene::enginekind::engine3d;
-    if (engine == "2d") {
-        kind = trel::scene::enginekind::engine2d;
-    } else if (engine == "xy") {
-        kind = trel::scene::enginekind::engine2dxy;
-    } else if (engine != "3d") {
+    const auto kind = enginenamed(argv[2]);
+    if (!kind) {
         return usage("ENGINE must be 3d, 2d or xy");
     }
-    trel::scene::drawstyle drawstyle = trel::scene::drawstyle::solid;
-    if (style == "wire") {
-        drawstyle = trel::scene::drawstyle::wire;
-    } else if (style == "both") {
-        drawstyle = trel::scene::drawstyle::both;
-    } else if (style != "solid") {
+    const auto drawstyle = stylenamed(argv[3]);
+    if (!drawstyle) {
         return usage("STYLE must be solid, wire or both");
     }
     const double azimuth = std::strtod(argv[4], nullptr);
@@ -78,7 +97,7 @@ int main(int argc, char **argv) {
     const std::uint8_t *rgba = nullptr;
     double total = 0.0;
     for (int i = 0; i < repeat; ++i) {
-        rgba = viewer.frame(kind, drawstyle, azimuth, elevation, zup, width, height);
+        rgba = viewer.frame(*kind, *drawstyle, azimuth, elevation, zup, width, height);
         if (rgba == nullptr) {
             return usage("cannot make a picture of that size");
         }

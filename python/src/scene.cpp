@@ -226,26 +226,34 @@ py::array_t<std::uint8_t> opaque(const settings &s) {
     return out;
 }
 
+// A picture drawn by `draw(rgba)` with the GIL released: when `direct`,
+// straight into a new opaque array (`rgba` its bytes), which `out` then holds;
+// else `rgba` is null and the picture is what `draw` returns.
+template <class Draw>
+scene::image drawpicture(const settings &s, bool direct, py::array_t<std::uint8_t> &out,
+                         Draw draw) {
+    if (direct) {
+        out = opaque(s);
+    }
+    std::uint8_t *rgba = direct ? out.mutable_data() : nullptr;
+    py::gil_scoped_release release;
+    return draw(rgba);
+}
+
 // One picture of the mesh, as scene::render and scene::renderdepth draw it.
 py::object render(const meshptr &m, const settings &s, output what,
                   std::optional<std::pair<double, double>> range) {
     const bool direct = what == output::colour && !s.draw.transparent;
     py::array_t<std::uint8_t> out;
-    if (direct) {
-        out = opaque(s);
-    }
-    std::uint8_t *rgba = direct ? out.mutable_data() : nullptr;
-    scene::image im;
-    {
-        py::gil_scoped_release release;
+    const scene::image im = drawpicture(s, direct, out, [&](std::uint8_t *rgba) {
         const scene::turntable turn(*m, s.view, 1, s.draw.width, s.draw.height);
         const std::vector<scene::screenpoint> points = turn.points(0);
         scene::depthmapping mapping;
         if (range) {
             mapping = turn.mapping(range->first, range->second, points);
         }
-        im = drawn(*m, s, points, rgba, range ? &mapping : nullptr, what == output::depth);
-    }
+        return drawn(*m, s, points, rgba, range ? &mapping : nullptr, what == output::depth);
+    });
     if (direct) {
         return out;
     }
@@ -271,16 +279,9 @@ class turn {
         }
         const bool direct = !settings_.draw.transparent;
         py::array_t<std::uint8_t> out;
-        if (direct) {
-            out = opaque(settings_);
-        }
-        std::uint8_t *rgba = direct ? out.mutable_data() : nullptr;
-        scene::image im;
-        {
-            py::gil_scoped_release release;
-            const std::vector<scene::screenpoint> points = table_.points(k);
-            im = drawn(*mesh_, settings_, points, rgba, nullptr, false);
-        }
+        const scene::image im = drawpicture(settings_, direct, out, [&](std::uint8_t *rgba) {
+            return drawn(*mesh_, settings_, table_.points(k), rgba, nullptr, false);
+        });
         return direct ? out : toarray(im);
     }
 
@@ -339,7 +340,7 @@ meshptr frommarrays(py::array_t<double, py::array::c_style> vertices,
     return m;
 }
 
-// trel.LoadError, meshes from arrays and from files.
+// trel.LoadError and meshes from arrays.
 void bindmeshes(py::module_ &m) {
     py::register_exception_translator([](std::exception_ptr p) {
         try {
@@ -372,6 +373,10 @@ void bindmeshes(py::module_ &m) {
 
     m.def("_mesh", &frommarrays, py::arg("vertices"), py::arg("faces"), py::arg("colours"),
           py::arg("name"));
+}
+
+// Meshes from files and from bytes, through trel-render's loader.
+void bindloading(py::module_ &m) {
     m.def(
         "_load",
         [](const std::string &path, std::uint64_t memorymib, double seconds) {
@@ -485,6 +490,7 @@ void bindfiles(py::module_ &m) {
 
 void bindscene(py::module_ &m) {
     bindmeshes(m);
+    bindloading(m);
     bindpictures(m);
     bindfiles(m);
 }
