@@ -74,17 +74,22 @@ def _temporary(out, token):
     return os.path.join(folder, f".{name}.trel-{token}-{os.getpid()}.tmp")
 
 
+def _row(mesh, out, status, message="", seconds=0.0):
+    """The report's row of one mesh."""
+    return {"file": mesh or "", "picture": os.path.basename(out), "status": status,
+            "message": " ".join(str(message).split()), "seconds": round(seconds, 4)}
+
+
 def draw_one(mesh, out, token, options):
     """Draws `mesh` into the PNG `out` through a temporary file; returns the
     report's row. Runs on a worker."""
     import trel
 
     start = time.perf_counter()
-    row = {"file": mesh if mesh else "", "picture": os.path.basename(out)}
     if os.path.exists(out):
         # Drawn by an earlier attempt at this task, whose worker stopped
         # after the rename: the picture is whole.
-        return dict(row, status="drawn", message="", seconds=0.0)
+        return _row(mesh, out, "drawn")
     tmp = _temporary(out, token)
     try:
         data = trel.render_png(mesh, **options)
@@ -96,10 +101,8 @@ def draw_one(mesh, out, token, options):
             os.unlink(tmp)
         except OSError:
             pass
-        message = " ".join(str(e).split())
-        return dict(row, status="failed", message=message,
-                    seconds=round(time.perf_counter() - start, 4))
-    return dict(row, status="drawn", message="", seconds=round(time.perf_counter() - start, 4))
+        return _row(mesh, out, "failed", e, time.perf_counter() - start)
+    return _row(mesh, out, "drawn", seconds=time.perf_counter() - start)
 
 
 def draw_some(items, token, options):
@@ -209,11 +212,8 @@ def _run(client, chunks, meshes, outs, token, options, window):
             got = f.result()
         except Exception as e:  # the task's worker died too often, say
             # Pictures its attempts finished are whole; the others failed.
-            message = " ".join(str(e).split())
-            got = [{"file": meshes[i] or "", "picture": os.path.basename(outs[i]),
-                    "status": "drawn" if os.path.exists(outs[i]) else "failed",
-                    "message": "" if os.path.exists(outs[i]) else message, "seconds": 0.0}
-                   for i in chunk]
+            got = [_row(meshes[i], outs[i], "drawn") if os.path.exists(outs[i])
+                   else _row(meshes[i], outs[i], "failed", e) for i in chunk]
         yield from zip(chunk, got)
 
 
@@ -243,8 +243,7 @@ def render_all(paths, out_dir, client=None, *, report=None, workers=None, progre
     todo = []
     for i, (mesh, out) in enumerate(zip(meshes, outs)):
         if os.path.exists(out):
-            rows[i] = {"file": mesh or "", "picture": os.path.basename(out),
-                       "status": "skipped", "message": "", "seconds": 0.0}
+            rows[i] = _row(mesh, out, "skipped")
         else:
             todo.append(i)
 
